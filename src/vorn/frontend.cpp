@@ -1,0 +1,228 @@
+// Front end: environment, release class, namespace word, device set-up, dispatch, usage.
+#include "vorn.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace vorn {
+
+int g_Color;
+int g_Debug;
+int androidVer;
+int g_BinderFd = -1;
+const uint8_t *g_RecvArea;
+char safeWords[1024];
+
+namespace {
+
+int ns = NS_BINDER;
+
+struct Namespace {
+    const char *word;
+    int value;
+    const char *device;
+};
+constexpr std::array<Namespace, 3> NAMESPACES{{
+    {"binder", NS_BINDER, "/dev/binder"},
+    {"vndbinder", NS_VNDBINDER, "/dev/vndbinder"},
+    {"hwbinder", NS_HWBINDER, "/dev/hwbinder"},
+}};
+
+// Commands whose own work has not landed yet.
+int notBuiltYet(const char *What)
+{
+    fprintf(stderr, "vorn: %s is not built yet\n", What);
+    return 1;
+}
+
+std::optional<int> sdkLevel(const std::string &Sdk)
+{
+    if (Sdk.empty() || Sdk.size() > 4 || Sdk.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return std::atoi(Sdk.c_str());
+}
+
+int run(int argc, char **argv)
+{
+    g_Color = getenv("ZQCOLOR") != nullptr;
+    g_Debug = getenv("ZQDEBUG") != nullptr;
+    if (argc < 2) {
+        help(argv[0]);
+        return 0;
+    }
+    std::string sdk = device().property("ro.build.version.sdk");
+    androidVer = detectRelease(sdk);
+
+    int pid;
+    if (sscanf(argv[1], "%d", &pid) == 1)
+        return notBuiltYet("reading a process's binder state");
+
+    const char *path = "/dev/binder";
+    setNs(NS_BINDER);
+    int c = 1;
+    if (argc > 2) {
+        size_t len = strlen(argv[1]);
+        for (const Namespace &n : NAMESPACES) {
+            if (strncmp(argv[1], n.word, len) == 0) {
+                setNs(n.value);
+                path = n.device;
+                c = 2;
+                break;
+            }
+        }
+    }
+
+    g_BinderFd = device().open(path);
+    if (g_BinderFd < 0) {
+        fprintf(stderr, "%s: %s\n", path, strerror(errno));
+        return 1;
+    }
+    int32_t version = 7;
+    if (device().ioctl(g_BinderFd, BINDER_VERSION, &version) < 0) {
+        fprintf(stderr, "Unable to get %s protocol verison (ioctl(..., BINDER_VERSION, ...) failed)\n", path);
+        return 1;
+    }
+    if (g_Debug)
+        printf("Detected %s protocol version %d on API Version %s\n", path, version, sdk.c_str());
+    uint32_t maxThreads = 15;
+    device().ioctl(g_BinderFd, BINDER_SET_MAX_THREADS, &maxThreads);
+    g_RecvArea = static_cast<const uint8_t *>(device().map(g_BinderFd, RECV_AREA_SIZE));
+    if (!g_RecvArea) {
+        fprintf(stderr, "mmap: %s\n", strerror(errno));
+        return 1;
+    }
+
+    // Words from the command word on; the namespace word is never counted as one of them.
+    std::string_view cmd = argv[c];
+    int words = argc - c;
+    char **args = argv + c;
+    if (cmd == "users")
+        return notBuiltYet("users");
+    if (cmd == "owner")
+        return notBuiltYet("owner");
+    if (cmd == "dump") {
+        if (words < 2) {
+            fprintf(stderr, "dump requires a service name\n");
+            return 2;
+        }
+        return notBuiltYet("dump");
+    }
+    if (cmd == "check") {
+        if (words < 2) {
+            fprintf(stderr, "check requires a service name\n");
+            return 2;
+        }
+        return checkService(words, args);
+    }
+    if (cmd == "list") {
+        if (words > 1) {
+            fprintf(stderr, "list expects no arguments aside frorm the optional namespace\n");
+            return 3;
+        }
+        return getNs() == NS_HWBINDER ? listServicesHW(nullptr) : listServices(nullptr);
+    }
+    if (cmd == "methods") {
+        if (words < 2) {
+            fprintf(stderr, "methods requires an argument of the service in question\n");
+            return 1;
+        }
+        return notBuiltYet("methods");
+    }
+    if (cmd == "call") {
+        if (words < 3) {
+            fprintf(stderr, "call requires more arguments: service name, method, and optional paramters to the method\n");
+            return 2;
+        }
+        return notBuiltYet("call");
+    }
+    help(argv[0]);
+    return 10;
+}
+
+} // namespace
+
+void setNs(int N) { ns = N; }
+int getNs() { return ns; }
+
+void endProcess(int Status) { throw Quit{Status}; }
+
+const Release &currentRelease()
+{
+    for (const Release &r : RELEASES)
+        if (r.cls == androidVer)
+            return r;
+    return RELEASES.front();
+}
+
+int detectRelease(const std::string &Sdk)
+{
+    if (getenv("A11"))
+        return 11;
+    if (getenv("NOT10"))
+        return 9;
+    if (auto level = sdkLevel(Sdk))
+        return *level < 29 ? 9 : *level == 29 ? 10 : 11;
+    fprintf(stderr, "Unable to detect SDK version - This is highly unusual, but I can get by - assuming "
+                    "Android 10 or later, use NOT10=1 if I'm wrong\n");
+    std::string fingerprint = device().property("ro.build.fingerprint");
+    bool eleven = fingerprint.find("RPP") != std::string::npos || fingerprint.find("30") != std::string::npos;
+    return eleven ? 11 : 10;
+}
+
+void help(const char *progname)
+{
+    const char *slash = strrchr(progname, '/');
+    const char *name = slash ? slash + 1 : progname;
+    bool full = strcmp(name, "vorn") == 0;
+    const char *green = color(GREEN), *italic = color(ITALIC), *reset = color(RESET);
+    const char *comment = full ? "# As per my 'quillon' tool" : "";
+
+    fprintf(stderr, "Usage: %s [-h|-?]\n", name);
+    fprintf(stderr, "       %s [ns] list\n", name);
+    if (full) {
+        fprintf(stderr, "       %s [ns] check SERVICE\n", name);
+        fprintf(stderr, "       %s [ns] methods  SERVICE   # %sTo list methods (if AIDL is loaded)%s\n", name, green,
+                reset);
+        fprintf(stderr, "       %s [ns] call  SERVICE %s_meth_%s [ _args_ ] ...\n", name, italic, reset);
+        fprintf(stderr,
+                "       \t\tWhere %s_meth_%s is a method number, name (if AIDL is loaded), \n"
+                "       \t\tor builtin (_PNG, _PID, _EXT, _NTF, _RPC, etc)\n",
+                italic, reset);
+        fprintf(stderr,
+                "       \t\tand %s_args_%s are optional arguments (if AIDL is loaded), and types will be "
+                "auto-determined\n",
+                italic, reset);
+        fprintf(stderr, "       %s [ns] dump  SERVICE  %s# As per 'dumpsys' tool%s\n", name, green, reset);
+    }
+    fprintf(stderr, "       %s [ns] users SERVICE  %s%s%s (try 'all' for SERVICE)\n", name, green, comment, reset);
+    fprintf(stderr, "       %s [ns] owner SERVICE  %s%s%s (try 'all' for SERVICE)\n", name, green, comment, reset);
+    fprintf(stderr, "\nWhere: [ns] is optionally 'binder' (default), 'hwbinder' or 'vndbinder'\n");
+    fprintf(stderr, "\nEnvironment variables:\n\tZQCOLOR: The usual curses based coloring");
+    if (g_Color)
+        fprintf(stderr, " (but it seems you already knew that)");
+    fprintf(stderr, "\n\tZQDEBUG: To get the behind the scenes binder transaction dumps, and other debug info");
+    fprintf(stderr, "\n\tZQAIDL:  Path to AIDL directory (to override default, /data/local/tmp/aidl)");
+    fprintf(stderr, "\n\n");
+    fputs(full ? "This is vorn, " : "This is quillon, ", stderr);
+    fprintf(stderr, "compiled on %s\n", __DATE__);
+    fprintf(stderr, "A binder explorer for Android, from the vorn project.\n");
+    fprintf(stderr, "Project page: https://vorn.example.org/\n");
+    fprintf(stderr, "Contact: vorn@example.org\n");
+    fprintf(stderr,
+            "\nIf you find it useful, please visit https://vorn.example.org/counter?%s once, so we know it is used;\n"
+            "and if something goes wrong, tell us at vorn@example.org.\n",
+            name);
+}
+
+int vornMain(int argc, char **argv)
+{
+    safeWords[0] = '\0';
+    try {
+        return run(argc, argv);
+    } catch (const Quit &q) {
+        return q.status;
+    }
+}
+
+} // namespace vorn

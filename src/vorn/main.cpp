@@ -1,0 +1,3 @@
+#include "vorn.h"
+
+int main(int argc, char **argv) { return vorn::vornMain(argc, argv); }

@@ -1,0 +1,184 @@
+// Parcel primitives: String16 writing and reading, the descriptor object, the error status.
+#include "vorn.h"
+
+#include <cstdio>
+
+namespace vorn {
+
+void putU32(Parcel &Buf, uint32_t V)
+{
+    uint8_t bytes[4];
+    std::memcpy(bytes, &V, 4);
+    Buf.insert(Buf.end(), bytes, bytes + 4);
+}
+
+// UTF-8 to UTF-16. A byte that does not start a valid sequence is widened on its own, so
+// ASCII and text given as Latin-1 bytes keep working.
+std::u16string UTF16(std::string_view UTF8)
+{
+    std::u16string units;
+    size_t i = 0;
+    auto cont = [&](size_t k) { return i + k < UTF8.size() && (uint8_t(UTF8[i + k]) & 0xc0) == 0x80; };
+    while (i < UTF8.size()) {
+        uint8_t b = uint8_t(UTF8[i]);
+        uint32_t cp = b;
+        size_t len = 1;
+        if (b >= 0xc2 && b <= 0xdf && cont(1)) {
+            cp = (b & 0x1fu) << 6 | (uint8_t(UTF8[i + 1]) & 0x3fu);
+            len = 2;
+        } else if (b >= 0xe0 && b <= 0xef && cont(1) && cont(2)) {
+            uint8_t b1 = uint8_t(UTF8[i + 1]);
+            bool overlong = b == 0xe0 && b1 < 0xa0, surrogate = b == 0xed && b1 >= 0xa0;
+            if (!overlong && !surrogate) {
+                cp = (b & 0x0fu) << 12 | (b1 & 0x3fu) << 6 | (uint8_t(UTF8[i + 2]) & 0x3fu);
+                len = 3;
+            }
+        } else if (b >= 0xf0 && b <= 0xf4 && cont(1) && cont(2) && cont(3)) {
+            uint8_t b1 = uint8_t(UTF8[i + 1]);
+            bool overlong = b == 0xf0 && b1 < 0x90, tooBig = b == 0xf4 && b1 >= 0x90;
+            if (!overlong && !tooBig) {
+                cp = (b & 0x07u) << 18 | (b1 & 0x3fu) << 12 | (uint8_t(UTF8[i + 2]) & 0x3fu) << 6 |
+                     (uint8_t(UTF8[i + 3]) & 0x3fu);
+                len = 4;
+            }
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            units += char16_t(0xd800 + (cp >> 10));
+            units += char16_t(0xdc00 + (cp & 0x3ff));
+        } else {
+            units += char16_t(cp);
+        }
+        i += len;
+    }
+    return units;
+}
+
+// Appends the String16 and pads to a 4-byte boundary of the whole buffer; returns the bytes added.
+int serializeUTF8(std::string_view UTF8s, Parcel &Buf)
+{
+    size_t start = Buf.size();
+    std::u16string units = UTF16(UTF8s);
+    putU32(Buf, uint32_t(units.size()));
+    for (char16_t u : units) {
+        Buf.push_back(uint8_t(u));
+        Buf.push_back(uint8_t(u >> 8));
+    }
+    Buf.push_back(0);
+    Buf.push_back(0);
+    while (Buf.size() % 4)
+        Buf.push_back(0);
+    return int(Buf.size() - start);
+}
+
+std::string UTF16ToUTF8(std::u16string_view UTF16)
+{
+    if (UTF16.size() > 2048)
+        return "BOGUS!";
+    std::string text;
+    for (size_t i = 0; i < UTF16.size(); ++i) {
+        uint32_t cp = UTF16[i];
+        if (cp == 0)
+            break;
+        if (cp >= 0xd800 && cp <= 0xdbff && i + 1 < UTF16.size() && UTF16[i + 1] >= 0xdc00 &&
+            UTF16[i + 1] <= 0xdfff) {
+            cp = 0x10000 + ((cp - 0xd800) << 10) + (UTF16[i + 1] - 0xdc00u);
+            ++i;
+        } else if (cp >= 0xd800 && cp <= 0xdfff) {
+            cp = 0xfffd; // an unpaired surrogate
+        }
+        if (cp < 0x80) {
+            text += char(cp);
+        } else if (cp < 0x800) {
+            text += char(0xc0 | cp >> 6);
+            text += char(0x80 | (cp & 0x3f));
+        } else if (cp < 0x10000) {
+            text += char(0xe0 | cp >> 12);
+            text += char(0x80 | (cp >> 6 & 0x3f));
+            text += char(0x80 | (cp & 0x3f));
+        } else {
+            text += char(0xf0 | cp >> 18);
+            text += char(0x80 | (cp >> 12 & 0x3f));
+            text += char(0x80 | (cp >> 6 & 0x3f));
+            text += char(0x80 | (cp & 0x3f));
+        }
+    }
+    return text;
+}
+
+Parcel serializeFD(int WhichFd)
+{
+    // The priority bits with the accepts-descriptors flag, as the platform's own objects carry.
+    binder_fd_object fdo{BINDER_TYPE_FD, 0x17f, uint32_t(WhichFd), 0};
+    Parcel bytes(sizeof fdo);
+    std::memcpy(bytes.data(), &fdo, sizeof fdo);
+    return bytes;
+}
+
+int isErrorParcel(std::span<const uint8_t> ReplyParcel)
+{
+    Reader reader(ReplyParcel);
+    auto code = reader.u32();
+    if (!code)
+        return 0;
+    switch (int32_t(*code)) {
+    case -74:
+        fprintf(stderr, "Result:Parcel(Error: 0xffffffb6 \"Not a data message\")\n");
+        return 1;
+    case -3: {
+        // The message is cut at the parcel's end rather than read past it.
+        auto len = reader.u32();
+        size_t avail = ReplyParcel.size() > 8 ? (ReplyParcel.size() - 8) / 2 : 0;
+        size_t n = len && *len != 0xffffffff ? std::min<size_t>(*len, avail) : 0;
+        std::u16string units(n, u'\0');
+        if (n)
+            std::memcpy(units.data(), ReplyParcel.data() + 8, 2 * n);
+        fprintf(stderr, "Result:Parcel(Error: 0xffffffd6 \"%s\")\n", UTF16ToUTF8(units).c_str());
+        return 1;
+    }
+    case -1:
+        fprintf(stderr, "Result:Parcel(Error: 0xffffffff \"General error\")\n");
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+uint32_t ntohl(uint32_t Net)
+{
+    uint8_t d[4];
+    std::memcpy(d, &Net, 4);
+    return uint32_t(d[0]) << 24 | uint32_t(d[1]) << 16 | uint32_t(d[2]) << 8 | d[3];
+}
+
+std::optional<std::span<const uint8_t>> Reader::take(uint64_t N)
+{
+    if (N > data.size() - pos) {
+        pos = data.size();
+        return std::nullopt;
+    }
+    auto bytes = data.subspan(pos, size_t(N));
+    pos += N;
+    return bytes;
+}
+
+std::optional<uint32_t> Reader::u32() { return record<uint32_t>(); }
+std::optional<uint64_t> Reader::u64() { return record<uint64_t>(); }
+
+std::optional<std::u16string> Reader::string16()
+{
+    auto count = u32();
+    if (!count)
+        return std::nullopt;
+    if (*count == 0xffffffff)
+        return std::u16string();
+    uint64_t n = *count;
+    auto bytes = take((2 * n + 2 + 3) & ~uint64_t(3)); // units, terminator, padding
+    if (!bytes)
+        return std::nullopt;
+    std::u16string units(size_t(n), u'\0');
+    std::memcpy(units.data(), bytes->data(), size_t(2 * n));
+    return units;
+}
+
+} // namespace vorn

@@ -1,0 +1,315 @@
+// Service manager client: lookup, check, interface query, and the listings of the three
+// namespaces.
+#include "vorn.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace vorn {
+namespace {
+
+// A status-only answer means the manager did not accept the request at all; the usual
+// cause is a request header built for another release.
+[[noreturn]] void refused(const char *Request, int32_t Status)
+{
+    fprintf(stderr,
+            "%s was refused with status %d (0x%x): the request header may not match the device's release "
+            "(set NOT10=1 for Android 9 and older, A11=1 for Android 11 and later)\n",
+            Request, Status, uint32_t(Status));
+    endProcess(1);
+}
+
+[[noreturn]] void getHwService(const char *)
+{
+    fprintf(stderr, "NOT YET\n");
+    endProcess(1);
+}
+
+std::optional<binder_transaction_data> askManager(uint32_t Code, const Parcel &Args)
+{
+    return sendMethodToServiceTarget(0, Code, SM_INTERFACE, Args);
+}
+
+// What stands in the brackets of a listing line: the interface, or why there is none.
+std::string interfaceText(const std::string &Name)
+{
+    auto iface = getInterfaceOfService(Name.c_str());
+    return iface ? *iface : std::string(safeWords);
+}
+
+// At index 0 an Android 9 or 10 manager gives the same status-only answer for an empty
+// list and for a request it refused; a lookup tells the two apart.
+bool headerAccepted()
+{
+    Parcel name;
+    serializeUTF8("vorn.probe", name);
+    auto reply = askManager(SVC_MGR_CHECK_SERVICE, name);
+    return reply && !statusOnly(*reply);
+}
+
+int listPerIndex(serviceFunc S)
+{
+    std::vector<std::string> names;
+    for (uint32_t s = 0; s < 1000; ++s) {
+        Parcel args;
+        putU32(args, s);
+        putU32(args, 15); // every dump priority
+        auto reply = askManager(SVC_MGR_LIST_SERVICES, args);
+        if (!reply) {
+            fprintf(stderr, "Error sending android.os.IServiceManager::LIST_SERVICES(%d) to Node 0\n", int(s));
+            return 1;
+        }
+        auto parcel = getReplyParcelBuf(&*reply);
+        if (!parcel) {
+            fprintf(stderr, "Error getting reply buffer from Node 0 for android.os.IServiceManager::LIST_SERVICES(%d)\n",
+                    int(s));
+            return 1;
+        }
+        auto status = statusOnly(*reply);
+        if (s == 0 && status && !headerAccepted())
+            refused("android.os.IServiceManager::LIST_SERVICES", *status);
+        Reader reader(parcel->data);
+        auto first = reader.u32();
+        if (parcel->data.size() < 8 || first == 0xffffffff)
+            break;
+        if (isErrorParcel(parcel->data))
+            return 1;
+        auto units = Reader(parcel->data).string16();
+        if (!units) {
+            fprintf(stderr, "Reply to android.os.IServiceManager::LIST_SERVICES(%d) is too short for its name\n", int(s));
+            return 1;
+        }
+        names.push_back(UTF16ToUTF8(*units));
+    }
+    for (size_t s = 0; s < names.size(); ++s) {
+        if (S) {
+            S(names[s].c_str());
+            continue;
+        }
+        printf("%d: %s [%s]\n", int(s), names[s].c_str(), interfaceText(names[s]).c_str());
+        safeWords[0] = '\0';
+    }
+    return 0;
+}
+
+int listVector(serviceFunc S)
+{
+    Parcel args;
+    putU32(args, 15); // every dump priority
+    auto reply = askManager(SVC_MGR_LIST_SERVICES, args);
+    auto parcel = reply ? getReplyParcelBuf(&*reply) : std::nullopt;
+    if (!parcel) {
+        fprintf(stderr, "Error getting reply buffer from Node 0 for android.os.IServiceManager::LIST_SERVICES(0)\n");
+        return 1;
+    }
+    if (auto status = statusOnly(*reply))
+        refused("android.os.IServiceManager::LIST_SERVICES", *status);
+    Reader reader(parcel->data);
+    auto code = reader.u32();
+    if (code && *code != 0) {
+        fprintf(stderr, "Error - reply code was %d\n", int32_t(*code));
+        return int32_t(*code);
+    }
+    auto count = reader.u32();
+    if (!count) {
+        fprintf(stderr, "Reply to android.os.IServiceManager::LIST_SERVICES is too short (%zu bytes)\n",
+                parcel->data.size());
+        return 1;
+    }
+    printf("Found %d services:\n", int(*count));
+    for (uint32_t s = 0; s < *count; ++s) {
+        auto units = reader.string16();
+        if (!units) {
+            fprintf(stderr, "Reply to android.os.IServiceManager::LIST_SERVICES ends after %u of the %u names it announces\n",
+                    s, *count);
+            return 1;
+        }
+        std::string name = UTF16ToUTF8(*units);
+        if (S) {
+            printf("%d\t%s%s%s ", int(s), color(GREEN), name.c_str(), color(RESET));
+            fflush(stdout);
+            S(name.c_str());
+        } else {
+            std::string iface = interfaceText(name);
+            printf("%d\t%s%s%s [%s%s%s]\n", int(s), color(GREEN), name.c_str(), color(RESET), color(CYAN),
+                   iface.c_str(), color(RESET));
+        }
+        safeWords[0] = '\0';
+    }
+    return 0;
+}
+
+// The scatter-gather buffers that came with a reply, found through its offsets.
+std::vector<std::span<const uint8_t>> deliveredBuffers(const ReplyParcel &Parcel)
+{
+    std::vector<std::span<const uint8_t>> buffers;
+    Reader offsets(Parcel.offsets);
+    while (auto offset = offsets.u64()) {
+        if (*offset > Parcel.data.size())
+            continue;
+        auto object = Reader(Parcel.data, size_t(*offset)).record<binder_buffer_object>();
+        if (object && object->type == BINDER_TYPE_PTR && insideReceiveArea(object->buffer, object->length))
+            buffers.push_back({fromAddress(object->buffer), size_t(object->length)});
+    }
+    return buffers;
+}
+
+// Length bytes at Addr, provided they lie inside one of the delivered buffers.
+std::optional<std::span<const uint8_t>> delivered(const std::vector<std::span<const uint8_t>> &Buffers,
+                                                   uint64_t Addr, uint64_t Length)
+{
+    for (auto buffer : Buffers) {
+        uint64_t base = uint64_t(uintptr_t(buffer.data()));
+        if (Addr >= base && Length <= buffer.size() && Addr - base <= buffer.size() - Length)
+            return buffer.subspan(size_t(Addr - base), size_t(Length));
+    }
+    fprintf(stderr, "Reply record at 0x%llx (%llu bytes) lies outside the buffers the driver delivered\n",
+            (unsigned long long)Addr, (unsigned long long)Length);
+    return std::nullopt;
+}
+
+std::optional<hidl_array> hidlRecord(const std::vector<std::span<const uint8_t>> &Buffers, uint64_t Addr)
+{
+    auto bytes = delivered(Buffers, Addr, sizeof(hidl_array));
+    return bytes ? Reader(*bytes).record<hidl_array>() : std::nullopt;
+}
+
+} // namespace
+
+int getService(const char *ServiceName)
+{
+    if (!ServiceName)
+        return 0;
+    if (getNs() == NS_HWBINDER)
+        getHwService(ServiceName);
+    Parcel name;
+    serializeUTF8(ServiceName, name);
+    auto reply = askManager(SVC_MGR_CHECK_SERVICE, name);
+    if (!reply) {
+        fprintf(stderr, "No reply from the service manager when looking up service '%s'\n", ServiceName);
+        endProcess(1);
+    }
+    if (auto status = statusOnly(*reply))
+        refused("android.os.IServiceManager::GET_SERVICE", *status);
+    if (reply->code != 0) {
+        fprintf(stderr, "android.os.IServiceManager::GET_SERVICE returned %d\n", int(reply->code));
+        return -1;
+    }
+    if (reply->offsets_size != 8) {
+        if (getenv("ZQDEBUG"))
+            fprintf(stderr, "Expected reply with one flattened binder object - Got %lld\n",
+                    (long long)(reply->offsets_size / 8));
+        return -1;
+    }
+    auto parcel = replyParcel(*reply);
+    if (!parcel)
+        return -1;
+    uint64_t offset = Reader(parcel->offsets).u64().value_or(0);
+    uint64_t size = parcel->data.size();
+    if (offset > size) {
+        fprintf(stderr, "Malformation: Offset points to %llu, which is greater than buffer size %llu\n",
+                (unsigned long long)offset, (unsigned long long)size);
+        return -5;
+    }
+    if (offset + sizeof(flat_binder_object) > size) {
+        fprintf(stderr, "Malformation: Flat binder object size would get to %llu, which is greater than buffer size %llu\n",
+                (unsigned long long)(offset + sizeof(flat_binder_object)), (unsigned long long)size);
+        return -6;
+    }
+    auto object = Reader(parcel->data, size_t(offset)).record<flat_binder_object>();
+    if (!object || object->type != BINDER_TYPE_HANDLE) {
+        fprintf(stderr, "android.os.IServiceManager::GET_SERVICE returned something that's not a strong handle!?\n");
+        return -3;
+    }
+    return int(uint32_t(object->handle));
+}
+
+int checkService(int argc, char **argv)
+{
+    const char *name = argc > 1 ? argv[1] : nullptr;
+    if (name && getService(name) >= 0) {
+        printf("Service %s: found\n", name);
+        return 0;
+    }
+    fprintf(stderr, "Service %s: not found\n", name ? name : "");
+    return 1;
+}
+
+std::optional<std::string> getInterfaceOfDesc(int Desc)
+{
+    auto reply = sendMethodToServiceTarget(Desc, INTERFACE_TRANSACTION, nullptr, {});
+    if (!reply)
+        return std::nullopt;
+    auto parcel = getReplyParcelBuf(&*reply);
+    if (!parcel) {
+        fprintf(stderr, "Error getting reply buffer from desc %d for INTERFACE_TRANSACTION)\n", Desc);
+        return std::nullopt;
+    }
+    auto units = Reader(parcel->data).string16();
+    if (!units) {
+        fprintf(stderr, "Reply to INTERFACE_TRANSACTION from desc %d is too short for its string\n", Desc);
+        return std::nullopt;
+    }
+    return UTF16ToUTF8(*units);
+}
+
+std::optional<std::string> getInterfaceOfService(const char *Name) { return getInterfaceOfDesc(getService(Name)); }
+
+int listServices(serviceFunc S)
+{
+    return currentRelease().list == ListStyle::Vector ? listVector(S) : listPerIndex(S);
+}
+
+int listServicesHW(serviceFunc)
+{
+    auto reply = sendMethodToServiceTarget(0, HW_SVC_MGR_LIST_SERVICES, HW_SM_INTERFACE, {});
+    if (!reply) {
+        fprintf(stderr, "?! Try ZQDEBUG=1 and please send ZQ output\n");
+        return 1;
+    }
+    auto parcel = replyParcel(*reply);
+    if (!parcel)
+        return 1;
+    if (g_Debug)
+        printf("BUFFER @ 0x%llx, %lld bytes\n", (unsigned long long)reply->buffer, (long long)reply->data_size);
+    Reader reader(parcel->data);
+    auto status = reader.u32();
+    if (status && *status != 0) {
+        fprintf(stderr, "Error parcel received! Please notify ZQ\n");
+        return 1;
+    }
+    auto vec = reader.record<binder_buffer_object>();
+    if (!vec) {
+        fprintf(stderr, "Reply to android.hidl.manager@1.0::IServiceManager::list is too short (%zu bytes)\n",
+                parcel->data.size());
+        return 1;
+    }
+    if (vec->type != BINDER_TYPE_PTR) {
+        fprintf(stderr, "Unexpected FBO type: 0x%x\n", vec->type);
+        return 1;
+    }
+    printf("Buffer of length: %lld @0x%llx\n", (long long)vec->length, (unsigned long long)vec->buffer);
+    if (vec->length != sizeof(hidl_array)) {
+        fprintf(stderr, "Got buffer, but it's not 16 bytes and therefore not likely a hidl_str array!\n");
+        return 1;
+    }
+    auto buffers = deliveredBuffers(*parcel);
+    auto vector = hidlRecord(buffers, vec->buffer);
+    if (!vector)
+        return 1;
+    fprintf(stderr, "Got %d entries\n", int(vector->arrayEntries));
+    for (uint32_t i = 0; i < vector->arrayEntries; ++i) {
+        auto record = hidlRecord(buffers, vector->arrayPayload + uint64_t(sizeof(hidl_array)) * i);
+        if (!record)
+            return 1;
+        if (g_Debug)
+            printf("0x%llx (%d bytes): ", (unsigned long long)record->arrayPayload, int(record->arrayEntries));
+        auto chars = delivered(buffers, record->arrayPayload, record->arrayEntries);
+        if (!chars)
+            return 1;
+        printf("%.*s\n", int(chars->size()), reinterpret_cast<const char *>(chars->data()));
+    }
+    return 0;
+}
+
+} // namespace vorn

@@ -1,0 +1,305 @@
+// Shared declarations of the vorn tool: switches and globals, the namespace values, the
+// transaction codes, the kernel's binder records, the device seam and the parcel reader.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorn {
+
+// ---- Namespaces -------------------------------------------------------------------------
+// The two four-character values double as the header word of release-11 request parcels.
+constexpr int NS_BINDER = 0x53595354;    // "SYST"
+constexpr int NS_VNDBINDER = 0x564e4452; // "VNDR"
+constexpr int NS_HWBINDER = 1;           // a selector only
+void setNs(int N);
+int getNs();
+
+// ---- Switches and process-wide state ----------------------------------------------------
+extern int g_Color;
+extern int g_Debug;
+extern int androidVer; // release class: 9, 10 or 11
+extern int g_BinderFd;
+extern const uint8_t *g_RecvArea; // the driver's receive area, mapped read-only
+constexpr size_t RECV_AREA_SIZE = 0xfe000;
+extern char safeWords[1024]; // failure text of the last failed reply
+
+// Ends the command with a status; caught by vornMain so the tool stays testable in process.
+struct Quit {
+    int status;
+};
+[[noreturn]] void endProcess(int Status);
+
+// ---- Releases ---------------------------------------------------------------------------
+// Everything that differs between Android releases lives in this one table.
+enum class ListStyle { PerIndex, Vector };
+struct Release {
+    int cls;
+    uint32_t strictPolicy;
+    bool workSourceWord;
+    bool namespaceWord;
+    ListStyle list;
+};
+constexpr std::array<Release, 3> RELEASES{{
+    {9, 0x00400000, false, false, ListStyle::PerIndex},
+    {10, 0x80000000, true, false, ListStyle::PerIndex},
+    {11, 0x80000000, true, true, ListStyle::Vector},
+}};
+const Release &currentRelease();
+// The class for the environment and the system properties; may print the detection warning.
+int detectRelease(const std::string &Sdk);
+
+// ---- Device seam ------------------------------------------------------------------------
+// The only way the tool reaches the binder device and the system properties.
+struct Device {
+    virtual ~Device() = default;
+    virtual int open(const char *Path) = 0;                            // fd, or -1 with errno
+    virtual int ioctl(int Fd, unsigned long Request, void *Arg) = 0;   // -1 with errno on failure
+    virtual const void *map(int Fd, size_t Length) = 0;               // nullptr with errno on failure
+    virtual std::string property(const char *Name) = 0;                // empty when missing
+};
+Device &device();
+void setDevice(Device *D); // nullptr restores the real device
+
+// ---- Kernel records (binder protocol version 8: 64-bit pointers and sizes everywhere) ---
+constexpr uint32_t BINDER_WRITE_READ = 0xc0306201;
+constexpr uint32_t BINDER_VERSION = 0xc0046209;
+constexpr uint32_t BINDER_SET_MAX_THREADS = 0x40046205;
+
+constexpr uint32_t BC_TRANSACTION = 0x40406300;
+constexpr uint32_t BC_TRANSACTION_SG = 0x40486311;
+constexpr uint32_t BC_RELEASE = 0x40046306;
+
+constexpr uint32_t BR_ERROR = 0x80047200;
+constexpr uint32_t BR_OK = 0x7201;
+constexpr uint32_t BR_TRANSACTION = 0x80407202;
+constexpr uint32_t BR_REPLY = 0x80407203;
+constexpr uint32_t BR_DEAD_REPLY = 0x7205;
+constexpr uint32_t BR_TRANSACTION_COMPLETE = 0x7206;
+constexpr uint32_t BR_INCREFS = 0x80107207;
+constexpr uint32_t BR_ACQUIRE = 0x80107208;
+constexpr uint32_t BR_RELEASE = 0x80107209;
+constexpr uint32_t BR_DECREFS = 0x8010720a;
+constexpr uint32_t BR_NOOP = 0x720c;
+constexpr uint32_t BR_SPAWN_LOOPER = 0x720d;
+constexpr uint32_t BR_FINISHED = 0x720e;
+constexpr uint32_t BR_DEAD_BINDER = 0x8008720f;
+constexpr uint32_t BR_FAILED_REPLY = 0x7211;
+
+constexpr uint32_t TF_STATUS_CODE = 0x08;
+constexpr uint32_t TF_ACCEPT_FDS = 0x10;
+
+constexpr uint32_t BINDER_TYPE_BINDER = 0x73622a85;
+constexpr uint32_t BINDER_TYPE_WEAK_BINDER = 0x77622a85;
+constexpr uint32_t BINDER_TYPE_HANDLE = 0x73682a85;
+constexpr uint32_t BINDER_TYPE_WEAK_HANDLE = 0x77682a85;
+constexpr uint32_t BINDER_TYPE_FD = 0x66642a85;
+constexpr uint32_t BINDER_TYPE_FDA = 0x66646185;
+constexpr uint32_t BINDER_TYPE_PTR = 0x70742a85;
+
+struct binder_write_read {
+    uint64_t write_size;
+    uint64_t write_consumed;
+    uint64_t write_buffer;
+    uint64_t read_size;
+    uint64_t read_consumed;
+    uint64_t read_buffer;
+};
+static_assert(sizeof(binder_write_read) == 48);
+static_assert(offsetof(binder_write_read, write_consumed) == 8);
+static_assert(offsetof(binder_write_read, write_buffer) == 16);
+static_assert(offsetof(binder_write_read, read_size) == 24);
+static_assert(offsetof(binder_write_read, read_consumed) == 32);
+static_assert(offsetof(binder_write_read, read_buffer) == 40);
+
+struct binder_transaction_data {
+    uint64_t target; // handle in the low 32 bits
+    uint64_t cookie;
+    uint32_t code;
+    uint32_t flags;
+    int32_t sender_pid;
+    uint32_t sender_euid;
+    uint64_t data_size;
+    uint64_t offsets_size;
+    uint64_t buffer;  // address of the parcel data
+    uint64_t offsets; // address of the 64-bit offsets array
+};
+static_assert(sizeof(binder_transaction_data) == 64);
+static_assert(offsetof(binder_transaction_data, cookie) == 8);
+static_assert(offsetof(binder_transaction_data, code) == 16);
+static_assert(offsetof(binder_transaction_data, flags) == 20);
+static_assert(offsetof(binder_transaction_data, sender_pid) == 24);
+static_assert(offsetof(binder_transaction_data, sender_euid) == 28);
+static_assert(offsetof(binder_transaction_data, data_size) == 32);
+static_assert(offsetof(binder_transaction_data, offsets_size) == 40);
+static_assert(offsetof(binder_transaction_data, buffer) == 48);
+static_assert(offsetof(binder_transaction_data, offsets) == 56);
+
+struct binder_object_header {
+    uint32_t type;
+};
+static_assert(sizeof(binder_object_header) == 4);
+
+struct flat_binder_object {
+    uint32_t type;
+    uint32_t flags;
+    uint64_t handle; // or the local binder pointer; a handle uses the low 32 bits
+    uint64_t cookie;
+};
+static_assert(sizeof(flat_binder_object) == 24);
+static_assert(offsetof(flat_binder_object, flags) == 4);
+static_assert(offsetof(flat_binder_object, handle) == 8);
+static_assert(offsetof(flat_binder_object, cookie) == 16);
+
+struct binder_fd_object {
+    uint32_t type;
+    uint32_t pad_flags;
+    uint64_t fd; // the descriptor in the low 32 bits
+    uint64_t cookie;
+};
+static_assert(sizeof(binder_fd_object) == 24);
+static_assert(offsetof(binder_fd_object, pad_flags) == 4);
+static_assert(offsetof(binder_fd_object, fd) == 8);
+static_assert(offsetof(binder_fd_object, cookie) == 16);
+
+struct binder_buffer_object {
+    uint32_t type;
+    uint32_t flags;
+    uint64_t buffer;
+    uint64_t length;
+    uint64_t parent;
+    uint64_t parent_offset;
+};
+static_assert(sizeof(binder_buffer_object) == 40);
+static_assert(offsetof(binder_buffer_object, flags) == 4);
+static_assert(offsetof(binder_buffer_object, buffer) == 8);
+static_assert(offsetof(binder_buffer_object, length) == 16);
+static_assert(offsetof(binder_buffer_object, parent) == 24);
+static_assert(offsetof(binder_buffer_object, parent_offset) == 32);
+
+// The 16-byte vector and string record of the hidl manager's reply.
+struct hidl_array {
+    uint64_t arrayPayload;
+    uint32_t arrayEntries;
+    uint32_t one;
+};
+static_assert(sizeof(hidl_array) == 16);
+static_assert(offsetof(hidl_array, arrayEntries) == 8);
+
+// ---- Transaction codes ------------------------------------------------------------------
+constexpr uint32_t INTERFACE_TRANSACTION = 0x5f4e5446;     // _NTF
+constexpr uint32_t PING_TRANSACTION = 0x5f504e47;          // _PNG
+constexpr uint32_t SHELL_COMMAND_TRANSACTION = 0x5f434d44; // _CMD
+constexpr uint32_t DUMP_TRANSACTION = 0x5f444d50;          // _DMP
+constexpr uint32_t SYSPROPS_TRANSACTION = 0x5f535052;      // _SPR
+constexpr uint32_t EXTENSION_TRANSACTION = 0x5f455854;     // _EXT
+constexpr uint32_t DEBUG_PID_TRANSACTION = 0x5f504944;     // _PID
+
+constexpr uint32_t SVC_MGR_GET_SERVICE = 1;
+constexpr uint32_t SVC_MGR_CHECK_SERVICE = 2;
+constexpr uint32_t SVC_MGR_ADD_SERVICE = 3;
+constexpr uint32_t SVC_MGR_LIST_SERVICES = 4;
+constexpr uint32_t HW_SVC_MGR_LIST_SERVICES = 4;
+constexpr const char *SM_INTERFACE = "android.os.IServiceManager";
+constexpr const char *HW_SM_INTERFACE = "android.hidl.manager@1.0::IServiceManager";
+
+// ---- Palette ----------------------------------------------------------------------------
+constexpr const char *RESET = "\033[0;0m";
+constexpr const char *BOLD = "\033[1;1m";
+constexpr const char *ITALIC = "\033[0;3m";
+constexpr const char *RED = "\033[31;1m";
+constexpr const char *GREEN = "\033[32;1m";
+constexpr const char *YELLOW = "\033[33;1m";
+constexpr const char *BLUE = "\033[34;1m";
+constexpr const char *CYAN = "\033[36;1m";
+constexpr const char *WARNING_SIGN = "\xe2\x9a\xa0\xef\xb8\x8f"; // U+26A0 U+FE0F
+// The escape when colour is on, else the empty string.
+const char *color(const char *Escape);
+void hexDump(const void *Buf, size_t Size, uint64_t Addr);
+bool isprint(int C);
+
+// ---- Parcel primitives ------------------------------------------------------------------
+using Parcel = std::vector<uint8_t>;
+void putU32(Parcel &Buf, uint32_t V);
+int serializeUTF8(std::string_view UTF8s, Parcel &Buf);
+std::u16string UTF16(std::string_view UTF8);
+std::string UTF16ToUTF8(std::u16string_view UTF16);
+Parcel serializeFD(int WhichFd);
+int isErrorParcel(std::span<const uint8_t> ReplyParcel);
+uint32_t ntohl(uint32_t Net);
+
+// Reads a parcel front to back and refuses to go past its end: every read that does not
+// fit yields nullopt and leaves the reader at the end, so a chain of reads stops at once.
+class Reader {
+public:
+    explicit Reader(std::span<const uint8_t> Data, size_t Pos = 0) : data(Data), pos(Pos) {}
+    std::optional<uint32_t> u32();
+    std::optional<uint64_t> u64();
+    std::optional<std::u16string> string16(); // a null string (count -1) reads as empty
+    template <class T> std::optional<T> record();
+    size_t position() const { return pos; }
+
+private:
+    std::optional<std::span<const uint8_t>> take(uint64_t N);
+    std::span<const uint8_t> data;
+    size_t pos;
+};
+
+template <class T> std::optional<T> Reader::record()
+{
+    auto bytes = take(sizeof(T));
+    if (!bytes)
+        return std::nullopt;
+    T value;
+    std::memcpy(&value, bytes->data(), sizeof(T)); // copied out, never cast in place
+    return value;
+}
+
+// ---- Transport --------------------------------------------------------------------------
+int bwr(const void *Write, size_t WriteLen, void *Read, size_t *ReadLen);
+const char *codeToText(uint32_t Code);
+const char *methodToText(uint32_t Method);
+int releaseDesc(int Desc);
+// Sends one transaction and waits for its reply; the reply record is copied out.
+std::optional<binder_transaction_data> sendMethodToServiceTarget(int Desc, uint32_t Method,
+                                                                 const char *Interface,
+                                                                 std::span<const uint8_t> Args);
+
+// A reply parcel as the driver placed it in the receive area.
+struct ReplyParcel {
+    std::span<const uint8_t> data;
+    std::span<const uint8_t> offsets; // 8 bytes per object
+    uint32_t flags;
+};
+// Whether Size bytes at Addr lie wholly inside the receive area.
+bool insideReceiveArea(uint64_t Addr, uint64_t Size);
+const uint8_t *fromAddress(uint64_t Addr);
+
+// The reply's data and offsets, checked to lie inside the receive area; no other output.
+std::optional<ReplyParcel> replyParcel(const binder_transaction_data &Reply);
+// The same with the debug report of the reply and the "No data" notice.
+std::optional<ReplyParcel> getReplyParcelBuf(const binder_transaction_data *Reply);
+// The status of a reply that holds only a status (TF_STATUS_CODE set), else nullopt.
+std::optional<int32_t> statusOnly(const binder_transaction_data &Reply);
+
+// ---- Service manager --------------------------------------------------------------------
+using serviceFunc = int (*)(const char *);
+int getService(const char *ServiceName);
+int checkService(int argc, char **argv);
+std::optional<std::string> getInterfaceOfDesc(int Desc);
+std::optional<std::string> getInterfaceOfService(const char *Name);
+int listServices(serviceFunc S);
+int listServicesHW(serviceFunc S);
+
+// ---- Front end --------------------------------------------------------------------------
+void help(const char *progname);
+int vornMain(int argc, char **argv);
+
+} // namespace vorn
