@@ -1,1 +1,60 @@
 #pragma once
+// tessel: reads AIDL interface files into method tables, finds an interface's file by name,
+// maps method names to transaction codes and lists an interface's methods.
+// Depends on nothing but the C++ standard library and POSIX file calls.
+#include <cstddef>
+
+struct aidlArg {
+  char name[32];
+  char type[64];  // everything before the name, direction keyword included: "in String"
+};
+
+struct aidlMethod {
+  char name[64];
+  int numArgs;
+  char returns[64];
+  aidlArg *args;  // numArgs entries, null when there are none
+};
+
+struct aidl {
+  char name[128];  // package, '.', interface text (which keeps the blank before its '{')
+  int numMethods;
+  aidlMethod *methods;  // method n (its transaction code) is methods[n-1]; same allocation
+};
+
+// Parses one AIDL file; null when it cannot be read or holds no usable top-level interface.
+aidl *tessel(const char *FileName);
+
+// Blanks comments and annotations in the first Size characters of Buf (Buf[Size] must be NUL);
+// with RemoveNewLines newlines become blanks too.
+void decommentize(char *Buf, size_t Size, int RemoveNewLines);
+
+// Finds Marker (at the text's start or after a blank or newline) and returns the text from the
+// first letter after it up to Delim or a newline, which is overwritten with NUL. Reads at most
+// Size characters of File.
+char *getArgOfMarker(char *File, const char *Marker, char Delim, size_t Size);
+
+// Parses the AIDL of an interface: Interface itself when it names a regular file, otherwise
+// <dir>/<simple name>.aidl with dir from ZQAIDL_DIR.
+aidl *getAIDLForInterface(const char *Interface);
+
+// 1-based method number of MethName (case ignored), 0 when absent. Ends the process with
+// status 5 when the interface has no AIDL.
+int getMethodNumFromInterface(const char *Interface, const char *MethName);
+
+// Accessors by 1-based method number; null or 0 for a null record or a number out of range.
+const char *getMethodReturnFromAIDL(const aidl *Aidl, int Meth);
+int getMethodNumArgsFromAIDL(const aidl *Aidl, int Meth);
+const aidlArg *getMethodArgsFromAIDL(const aidl *Aidl, int Meth);
+const char *getMethodNameFromAIDL(const aidl *Aidl, int Meth);
+
+// Prints the methods of a parsed interface on stdout, as text or (HTML set) as an HTML table;
+// Label heads the first line.
+void printMethodsOfAIDL(const char *Label, const aidl *Aidl);
+
+// Looks the interface up and prints its methods.
+void dumpMethodsFromAIDL(const char *AIDL);
+
+// Newly allocated summary of a method's arguments: their names, each followed by ','.
+char *formatMethodArgsFromAIDLAndParcel(const aidl *Aidl, int Meth, const unsigned char *Parcel,
+                                        size_t ParcelSize);
