@@ -168,12 +168,6 @@ std::optional<std::span<const uint8_t>> delivered(const std::vector<std::span<co
     return std::nullopt;
 }
 
-std::optional<hidl_array> hidlRecord(const std::vector<std::span<const uint8_t>> &Buffers, uint64_t Addr)
-{
-    auto bytes = delivered(Buffers, Addr, sizeof(hidl_array));
-    return bytes ? Reader(*bytes).record<hidl_array>() : std::nullopt;
-}
-
 } // namespace
 
 int getService(const char *ServiceName)
@@ -294,14 +288,16 @@ int listServicesHW(serviceFunc)
         return 1;
     }
     auto buffers = deliveredBuffers(*parcel);
-    auto vector = hidlRecord(buffers, vec->buffer);
-    if (!vector)
+    auto vectorBytes = delivered(buffers, vec->buffer, sizeof(hidl_array));
+    if (!vectorBytes)
         return 1;
+    auto vector = Reader(*vectorBytes).record<hidl_array>();
     fprintf(stderr, "Got %d entries\n", int(vector->arrayEntries));
-    for (uint32_t i = 0; i < vector->arrayEntries; ++i) {
-        auto record = hidlRecord(buffers, vector->arrayPayload + uint64_t(sizeof(hidl_array)) * i);
-        if (!record)
-            return 1;
+    auto records = delivered(buffers, vector->arrayPayload, uint64_t(sizeof(hidl_array)) * vector->arrayEntries);
+    if (!records)
+        return 1;
+    Reader entries(*records);
+    while (auto record = entries.record<hidl_array>()) {
         if (g_Debug)
             printf("0x%llx (%d bytes): ", (unsigned long long)record->arrayPayload, int(record->arrayEntries));
         auto chars = delivered(buffers, record->arrayPayload, record->arrayEntries);
