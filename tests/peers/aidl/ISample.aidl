@@ -1,0 +1,22 @@
+package com.example.vorn;
+
+// The sample service of the test machine, registered as "sample" and "sample.critical".
+// Methods are numbered from 1 in the order they are declared here.
+interface ISample {
+    int add(int a, int b);
+    String echo(String text);
+    boolean isEven(int value);
+    float half(int value);
+    void setLabel(String label);
+    String getLabel();
+    long square(int value);
+    IBinder self();
+    // Repeats the word count times (0 to 100), in capitals when shout is true.
+    String repeat(String word, int count, boolean shout);
+    // Fails with an illegal-argument error when divisor is 0.
+    int divide(int dividend, int divisor);
+    // Always fails, with a service-specific error carrying the code.
+    void fail(int code);
+    // The number of method calls served so far, this one included.
+    int callCount();
+}

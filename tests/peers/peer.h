@@ -1,0 +1,283 @@
+// The small binder runtime shared by the peers: parcels as the platform lays them out, one
+// connection to a binder device with its server loop, the release table and the start-up
+// handshake with start-peers.sh.
+#pragma once
+
+#include <linux/android/binder.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace peer {
+
+constexpr uint32_t packChars(char a, char b, char c, char d) {
+    return uint32_t(uint8_t(a)) << 24 | uint32_t(uint8_t(b)) << 16 | uint32_t(uint8_t(c)) << 8 |
+           uint32_t(uint8_t(d));
+}
+
+// Codes every binder object understands.
+constexpr uint32_t kPingTransaction = packChars('_', 'P', 'N', 'G');
+constexpr uint32_t kDumpTransaction = packChars('_', 'D', 'M', 'P');
+constexpr uint32_t kShellCommandTransaction = packChars('_', 'C', 'M', 'D');
+constexpr uint32_t kInterfaceTransaction = packChars('_', 'N', 'T', 'F');
+constexpr uint32_t kSyspropsTransaction = packChars('_', 'S', 'P', 'R');
+constexpr uint32_t kExtensionTransaction = packChars('_', 'E', 'X', 'T');
+constexpr uint32_t kDebugPidTransaction = packChars('_', 'P', 'I', 'D');
+
+// Status values of the platform's native binder library.
+constexpr int32_t kOk = 0;
+constexpr int32_t kUnknownError = INT32_MIN;
+constexpr int32_t kBadType = INT32_MIN + 1;
+constexpr int32_t kNotEnoughData = -61;
+constexpr int32_t kUnknownTransaction = -74;
+constexpr int32_t kUnexpectedNull = INT32_MIN + 8;  // the AIDL stubs turn it into kExNullPointer
+
+// Exception codes written at the head of AIDL replies.
+constexpr int32_t kExNone = 0;
+constexpr int32_t kExSecurity = -1;
+constexpr int32_t kExIllegalArgument = -3;
+constexpr int32_t kExNullPointer = -4;
+constexpr int32_t kExIllegalState = -5;
+constexpr int32_t kExServiceSpecific = -8;
+
+// What a service's own binder object says about itself: it takes descriptors, at any priority.
+constexpr uint32_t kObjectFlags = FLAT_BINDER_FLAG_ACCEPTS_FDS | 0x7f;
+
+// What differs between the releases the peers play. One row per release.
+struct Release {
+    int number;
+    uint32_t strictModeWord;  // what this release's own clients put first
+    bool workSourceWord;      // a work-source word follows the strict-mode word
+    bool namespaceWord;       // "SYST" or "VNDR" follows, before the interface token
+    bool stabilityWords;      // every binder object in a parcel is followed by a stability word
+    bool aidlServiceManager;  // the manager is the AIDL one (exception words, vector listing)
+    bool pingStatusWord;      // a ping is answered with a 32-bit status rather than nothing
+    bool debugBuiltins;       // DEBUG_PID and EXTENSION transactions are answered
+};
+const Release* findRelease(int number);
+
+// The two halves of a device: the system one (binder) and the vendor one (vndbinder).
+struct Partition {
+    uint32_t headerWord;  // the namespace word of the request header
+    int32_t stability;    // the stability level of the objects made on this side
+};
+constexpr Partition kSystem{packChars('S', 'Y', 'S', 'T'), 0x0c};
+constexpr Partition kVendor{packChars('V', 'N', 'D', 'R'), 0x03};
+
+std::u16string widen(std::string_view ascii);
+std::string narrow(std::u16string_view units);
+
+// A parcel being built: data, the offsets of its objects and the buffers its buffer objects
+// point at (kept alive here until the parcel has been handed to the driver).
+class ParcelWriter {
+public:
+    void u32(uint32_t value);
+    void i32(int32_t value) { u32(uint32_t(value)); }
+    void i64(int64_t value);
+    void f32(float value);
+    void string16(std::u16string_view text);
+    void string16(std::string_view ascii) { string16(widen(ascii)); }
+    void nullString16() { i32(-1); }
+    // A local object (a node of this process); a zero binder is the null object and has no
+    // offsets entry, as the platform writes it.
+    void localObject(binder_uintptr_t binder, binder_uintptr_t cookie);
+    void handleObject(uint32_t handle);
+    // The bytes are copied; the result is the object's index for children to name as parent.
+    size_t bufferObject(std::string_view bytes, std::optional<size_t> parent = std::nullopt,
+                        size_t parentOffset = 0);
+    void cstring(std::string_view text);  // NUL-terminated, padded to 4: hwbinder's token
+    void hidlString(std::string_view text);
+    void hidlStringVector(const std::vector<std::string>& texts);
+
+    // A status-only reply: the status word is the whole data and TF_STATUS_CODE is set.
+    void setStatus(int32_t status) { status_ = status; }
+    std::optional<int32_t> status() const { return status_; }
+
+    const std::vector<uint8_t>& data() const { return data_; }
+    const std::vector<binder_size_t>& offsets() const { return offsets_; }
+    binder_size_t buffersSize() const { return buffersSize_; }
+    bool hasBuffers() const { return !buffers_.empty(); }
+
+private:
+    void raw(const void* bytes, size_t size);
+    size_t pushObject(const void* object, size_t size);
+    std::vector<uint8_t> data_;
+    std::vector<binder_size_t> offsets_;
+    std::deque<std::string> buffers_;
+    binder_size_t buffersSize_ = 0;
+    std::optional<int32_t> status_;
+};
+
+// A parcel received from the driver, read as the platform's parcel reads it: every read is
+// bounded by the data, objects are only taken where an offsets entry points, and buffers only
+// where the driver put them (inside this process's receive area).
+class ParcelReader {
+public:
+    ParcelReader() = default;
+    ParcelReader(const binder_transaction_data& txn, const uint8_t* mapBegin, const uint8_t* mapEnd);
+
+    std::optional<uint32_t> u32();
+    std::optional<int32_t> i32();
+    std::optional<int64_t> i64();
+    // nullopt when the data ends early or the string is malformed; a null string reads as
+    // std::nullopt too and sets wasNull().
+    std::optional<std::u16string> string16();
+    bool wasNull() const { return wasNull_; }
+    std::optional<flat_binder_object> object();  // a null object needs no offsets entry
+    std::optional<int> fileDescriptor();
+    std::optional<std::string> cstring();
+    std::optional<std::string> hidlString();
+    std::optional<std::vector<std::string>> hidlStringVector();
+
+    size_t position() const { return pos_; }
+    size_t size() const { return size_; }
+    size_t remaining() const { return size_ - pos_; }
+    std::vector<int> fileDescriptors() const;  // every descriptor the driver installed for us
+
+private:
+    const uint8_t* take(size_t size);
+    bool listed(size_t offset, size_t* index = nullptr) const;
+    std::optional<binder_buffer_object> bufferObject(size_t* index);
+    const uint8_t* inReceiveArea(binder_uintptr_t address, binder_size_t size) const;
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+    std::vector<binder_size_t> offsets_;
+    const uint8_t* mapBegin_ = nullptr;
+    const uint8_t* mapEnd_ = nullptr;
+    size_t pos_ = 0;
+    bool wasNull_ = false;
+};
+
+class Binder;
+
+struct Transaction {
+    binder_transaction_data txn;
+    ParcelReader data;
+    uint32_t code() const { return txn.code; }
+    bool oneway() const { return txn.flags & TF_ONE_WAY; }
+};
+
+// A reply to a transaction of ours; its buffer goes back to the driver with it.
+class Reply {
+public:
+    Reply(Binder* owner, const binder_transaction_data& txn, ParcelReader data);
+    Reply(Reply&& other) noexcept;
+    Reply& operator=(Reply&&) = delete;
+    ~Reply();
+    bool statusOnly() const { return txn_.flags & TF_STATUS_CODE; }
+    ParcelReader& data() { return data_; }
+
+private:
+    Binder* owner_;
+    binder_transaction_data txn_;
+    ParcelReader data_;
+};
+
+// One open binder device, its receive area and the single thread that serves it.
+class Binder {
+public:
+    using Handler = std::function<void(Transaction&, ParcelWriter&)>;
+    using DeathHandler = std::function<void(binder_uintptr_t cookie)>;
+
+    static std::unique_ptr<Binder> open(const std::string& device);
+    ~Binder();
+    const std::string& device() const { return device_; }
+
+    bool becomeContextManager();
+    void onTransaction(Handler handler) { handler_ = std::move(handler); }
+    void onDeath(DeathHandler handler) { deathHandler_ = std::move(handler); }
+
+    // A two-way call; incoming transactions that arrive meanwhile (calls back into this
+    // process) are served. nullopt with a message on standard error when no reply came.
+    std::optional<Reply> transact(uint32_t handle, uint32_t code, const ParcelWriter& data);
+    void acquire(uint32_t handle);
+    void release(uint32_t handle);
+    void linkToDeath(uint32_t handle, binder_uintptr_t cookie);
+    void freeBuffer(binder_uintptr_t buffer);
+    [[noreturn]] void serve();
+
+private:
+    enum class Step { More, Reply, Dead, Failed };
+    Binder() = default;
+    bool write(const void* bytes, size_t size);
+    std::optional<uint32_t> nextCommand(const uint8_t** payload);
+    Step step(std::optional<Reply>* reply);
+    void dispatch(const binder_transaction_data& txn);
+
+    std::string device_;
+    int fd_ = -1;
+    uint8_t* map_ = nullptr;
+    size_t mapSize_ = 0;
+    uint8_t readBuffer_[4096];
+    size_t readSize_ = 0;
+    size_t readPos_ = 0;
+    Handler handler_;
+    DeathHandler deathHandler_;
+};
+
+// The request header of a release, as its clients write it and its objects check it.
+void writeInterfaceToken(ParcelWriter& out, const Release& release, const Partition& partition,
+                         std::u16string_view descriptor);
+bool enforceInterface(ParcelReader& in, const Release& release, const Partition& partition,
+                      std::u16string_view descriptor);
+// A binder object as written by a release that may follow it with its stability word.
+void writeLocalBinder(ParcelWriter& out, const Release& release, const Partition& partition,
+                      binder_uintptr_t binder);
+void writeNullBinder(ParcelWriter& out, const Release& release);
+// An AIDL error reply: the exception, its message, an empty remote stack trace and, for a
+// service-specific error, its code.
+void writeException(ParcelWriter& out, int32_t exception, std::string_view message,
+                    int32_t serviceSpecific = 0);
+
+// What every binder object answers before its own methods: ping, interface, dump and the rest.
+struct BuiltinObject {
+    std::u16string descriptor;
+    std::function<void(int fd, const std::vector<std::u16string>& args)> dump;
+};
+// true when the code was a builtin one and the reply is written.
+bool answerBuiltin(const Release& release, const BuiltinObject& object, Transaction& in,
+                   ParcelWriter& reply);
+
+// hwbinder: the methods every hidl object answers, for an object whose interface chain (most
+// derived first) is given. true when the code was one of them and the reply is written.
+constexpr uint32_t kHidlInterfaceChain = packChars(0x0f, 'C', 'H', 'N');
+constexpr uint32_t kHidlInterfaceDescriptor = packChars(0x0f, 'D', 'S', 'C');
+constexpr uint32_t kHidlPing = packChars(0x0f, 'P', 'N', 'G');
+constexpr std::string_view kHidlBase = "android.hidl.base@1.0::IBase";
+bool answerHidlBase(const std::vector<std::string>& chain, Transaction& in, ParcelWriter& reply);
+
+// Command line: --key value pairs and the bare flags --vendor, --detach and --hidl; repeated
+// keys keep every value; other words are left in unknown().
+class Options {
+public:
+    Options(int argc, char** argv);
+    std::optional<std::string> get(const std::string& key) const;
+    std::vector<std::string> all(const std::string& key) const;
+    bool has(const std::string& key) const { return values_.count(key) != 0; }
+    const std::vector<std::string>& unknown() const { return unknown_; }
+
+private:
+    std::multimap<std::string, std::string> values_;
+    std::vector<std::string> unknown_;
+};
+
+// The program's name for messages, set from argv[0].
+void setProgramName(const char* argv0);
+[[noreturn]] void die(const std::string& message);
+void warn(const std::string& message);
+
+// Start-up handshake: the launching command returns once the peer is ready (status 0) or has
+// failed (status 1 with its message), so the next peer never meets a missing manager. Without
+// detaching, the peer stays in the foreground and ready() only moves its output to the log.
+void detachUntilReady(bool detach, int timeoutSeconds);
+void ready(const std::optional<std::string>& logPath);
+
+}  // namespace peer

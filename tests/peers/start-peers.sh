@@ -1,0 +1,42 @@
+#!/bin/sh
+# Starts the Android-like peers of one release and returns once every one is up and
+# registered: the managers of binder and vndbinder in that release's flavour, the hidl
+# manager of hwbinder, and the sample services on all three. Each peer returns only when it
+# is ready, so no client (and no later peer) ever meets a missing context manager.
+#
+#   start-peers.sh RELEASE        (9, 10 or 11)
+#
+# The peers keep running in the background; their logs are in /tmp/peers.
+
+release=$1
+case "$release" in
+9 | 10 | 11) ;;
+*)
+	echo "start-peers.sh: no such Android release: '$release' (9, 10 or 11)" >&2
+	exit 2
+	;;
+esac
+here=$(cd "$(dirname "$0")" && pwd)
+logs=/tmp/peers
+mkdir -p "$logs" || exit 1
+
+# start LOG PROGRAM ARGS...: a peer fails with its own message on standard error.
+start() {
+	log=$logs/$1.log
+	shift
+	"$@" --detach --log "$log" && return 0
+	echo "start-peers.sh: Android $release: could not start $*" >&2
+	exit 1
+}
+
+start servicemanager "$here/peer-servicemanager" --release "$release" --device /dev/binder
+start vndservicemanager "$here/peer-servicemanager" --release "$release" --device /dev/vndbinder --vendor
+start hwservicemanager "$here/peer-hwservicemanager" --device /dev/hwbinder
+
+start sample "$here/peer-service" --release "$release" --device /dev/binder \
+	--interface com.example.vorn.ISample --name sample:8 --name sample.critical:17
+start vendor.sample "$here/peer-service" --release "$release" --device /dev/vndbinder --vendor \
+	--interface com.example.vorn.IVendorSample --name vendor.sample:8
+start hidl.sample "$here/peer-service" --hidl --device /dev/hwbinder \
+	--interface vendor.example.sample@1.0::ISample --name default
+exit 0
