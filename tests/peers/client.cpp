@@ -1,11 +1,14 @@
 // A small client for trying the peers in the machine without the tool: look names up, list
 // them, ping a service or ask its interface, as a client of the given release would.
 //
-//   peer-client --release 9|10|11 [--device PATH] [--vendor] list | check NAME | ping NAME |
-//               interface NAME
+//   peer-client --release 9|10|11 [--device PATH] [--vendor] list | check NAME |
+//               call NAME CODE [i:INT | s:TEXT | b:BOOL]...
+// A call prints the reply's words in hexadecimal. The code is a method number or a builtin
+// such as _PNG; _DMP hands over standard output and sends the remaining words as arguments.
 //   peer-client --hidl [--device PATH] list
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "peer.h"
@@ -53,6 +56,8 @@ public:
         if (release_.aidlServiceManager && reply->data().i32() != kExNone) return std::nullopt;
         auto object = reply->data().object();
         if (!object || object->hdr.type != BINDER_TYPE_HANDLE) return std::nullopt;
+        // The handle would go with the reply's buffer: keep it.
+        binder_.acquire(object->handle);
         return object->handle;
     }
 
@@ -80,21 +85,47 @@ public:
         }
     }
 
-    int call(const std::string& name, uint32_t code) {
-        auto handle = lookup(name);
+    // words: NAME CODE [i:INT | s:TEXT | b:BOOL]... with CODE a number (a method, sent with
+    // the release's header and the interface of the service) or a builtin such as _PNG.
+    int call(const std::vector<std::string>& words) {
+        auto handle = lookup(words[1]);
         if (!handle) {
-            std::printf("%s: not found\n", name.c_str());
+            std::printf("%s: not found\n", words[1].c_str());
             return 1;
         }
+        const std::string& method = words[2];
+        uint32_t code = method[0] == '_' && method.size() == 4
+                            ? packChars(method[0], method[1], method[2], method[3])
+                            : uint32_t(std::strtoul(method.c_str(), nullptr, 0));
         ParcelWriter request;
+        if (code == kDumpTransaction) {
+            binder_fd_object fd{};
+            fd.hdr.type = BINDER_TYPE_FD;
+            fd.pad_flags = kObjectFlags;
+            fd.fd = 1;
+            request.fdObject(fd);
+            request.i32(int32_t(words.size() - 3));
+        } else if (method[0] != '_') {
+            ParcelWriter query;
+            auto name = binder_.transact(*handle, kInterfaceTransaction, query);
+            if (!name) return 1;
+            writeInterfaceToken(request, release_, partition_,
+                                name->data().string16().value_or(u""));
+        }
+        for (size_t i = 3; i < words.size(); ++i) {
+            const std::string& arg = words[i];
+            if (code == kDumpTransaction || arg.rfind("s:", 0) == 0)
+                request.string16(code == kDumpTransaction ? arg : arg.substr(2));
+            else
+                request.i32(std::atoi(arg.c_str() + 2));
+        }
+        std::fflush(stdout);
         auto reply = binder_.transact(*handle, code, request);
         if (!reply) return 1;
-        if (code == kInterfaceTransaction) {
-            std::printf("%s\n", narrow(reply->data().string16().value_or(u"?")).c_str());
-        } else {
-            std::printf("%zu bytes%s\n", reply->data().size(),
-                        reply->statusOnly() ? " (status only)" : "");
-        }
+        std::printf("%s%zu bytes:", reply->statusOnly() ? "status only, " : "",
+                    reply->data().size());
+        while (auto word = reply->data().u32()) std::printf(" %08x", *word);
+        std::printf("\n");
         return 0;
     }
 
@@ -106,7 +137,7 @@ private:
 
 [[noreturn]] void usage() {
     die("usage: peer-client --release 9|10|11 [--device PATH] [--vendor] "
-        "list|check NAME|ping NAME|interface NAME\n"
+        "list|check NAME|call NAME CODE [ARG]...\n"
         "       peer-client --hidl [--device PATH] list");
 }
 
@@ -128,13 +159,12 @@ int main(int argc, char** argv) {
     auto binder = Binder::open(options.get("device").value_or("/dev/binder"));
     Client client(*binder, *release, options.has("vendor") ? kVendor : kSystem);
     if (words[0] == "list" && words.size() == 1) return client.list();
+    if (words[0] == "call" && words.size() >= 3) return client.call(words);
     if (words.size() != 2) usage();
     if (words[0] == "check") {
         bool found = client.lookup(words[1]).has_value();
         std::printf("%s: %s\n", words[1].c_str(), found ? "found" : "not found");
         return found ? 0 : 1;
     }
-    if (words[0] == "ping") return client.call(words[1], kPingTransaction);
-    if (words[0] == "interface") return client.call(words[1], kInterfaceTransaction);
     usage();
 }

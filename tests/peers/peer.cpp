@@ -112,6 +112,8 @@ void ParcelWriter::handleObject(uint32_t handle) {
     pushObject(&object, sizeof object);
 }
 
+void ParcelWriter::fdObject(const binder_fd_object& object) { pushObject(&object, sizeof object); }
+
 size_t ParcelWriter::bufferObject(std::string_view bytes, std::optional<size_t> parent,
                                   size_t parentOffset) {
     const std::string& kept = buffers_.emplace_back(bytes);

@@ -90,6 +90,7 @@ public:
     // offsets entry, as the platform writes it.
     void localObject(binder_uintptr_t binder, binder_uintptr_t cookie);
     void handleObject(uint32_t handle);
+    void fdObject(const binder_fd_object& object);
     // The bytes are copied; the result is the object's index for children to name as parent.
     size_t bufferObject(std::string_view bytes, std::optional<size_t> parent = std::nullopt,
                         size_t parentOffset = 0);
