@@ -1,92 +1,62 @@
 #pragma once
-// Helpers for the AIDL module tests: output capture, scoped environment, scratch files.
+// Helpers for the AIDL module tests: output capture, environment, scratch files, record shapes.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <string>
 
 #include "tessel.h"
 
-struct output {
-  std::string Out, Err;
-};
+struct output { std::string Out, Err; };
 
-inline std::string readAll(FILE *File) {
-  std::string Text;
-  rewind(File);
-  for (int C; (C = fgetc(File)) != EOF;) Text += char(C);
-  fclose(File);
-  return Text;
-}
-
-// Runs Body with file descriptors 1 and 2 sent to temporary files and returns what it wrote.
+// Runs Body with descriptors 1 and 2 sent to temporary files; returns what it wrote there.
 template <typename F>
 output captured(F Body) {
-  fflush(stdout);
-  fflush(stderr);
-  FILE *Out = tmpfile(), *Err = tmpfile();
-  int SavedOut = dup(1), SavedErr = dup(2);
-  dup2(fileno(Out), 1);
-  dup2(fileno(Err), 2);
+  FILE *Files[2] = {tmpfile(), tmpfile()};
+  int Saved[2] = {dup(1), dup(2)};
+  fflush(nullptr);
+  for (int I : {0, 1}) dup2(fileno(Files[I]), I + 1);
   Body();
-  fflush(stdout);
-  fflush(stderr);
-  dup2(SavedOut, 1);
-  dup2(SavedErr, 2);
-  close(SavedOut);
-  close(SavedErr);
-  return {readAll(Out), readAll(Err)};
+  fflush(nullptr);
+  output Seen;
+  for (int I : {0, 1}) {
+    dup2(Saved[I], I + 1), close(Saved[I]), rewind(Files[I]);
+    for (int C; (C = fgetc(Files[I])) != EOF;) (I ? Seen.Err : Seen.Out) += char(C);
+    fclose(Files[I]);
+  }
+  return Seen;
 }
 
 // Sets an environment variable (unsets it for null) until the end of the scope.
 struct scopedEnv {
-  std::string Name;
-  scopedEnv(const char *N, const char *Value) : Name(N) {
-    Value ? setenv(N, Value, 1) : unsetenv(N);
-  }
-  ~scopedEnv() { unsetenv(Name.c_str()); }
+  const char *Name;
+  scopedEnv(const char *N, const char *Value) : Name(N) { Value ? setenv(N, Value, 1) : unsetenv(N); }
+  ~scopedEnv() { unsetenv(Name); }
 };
 
-// A fresh directory for one test, removed with everything in it at the end of the scope.
+// A fresh directory, removed with its contents at the end of the scope.
 struct scratchDir {
-  std::string Path;
-  scratchDir() {
-    char Template[] = "/tmp/tesselXXXXXX";
-    Path = mkdtemp(Template);
-  }
+  std::string Path = std::filesystem::temp_directory_path() / "tesselXXXXXX";
+  scratchDir() { mkdtemp(Path.data()); }
   ~scratchDir() { std::filesystem::remove_all(Path); }
   std::string write(const std::string &Name, const std::string &Text) const {
-    std::string File = Path + "/" + Name;
-    std::ofstream(File) << Text;
-    return File;
+    std::ofstream(Path + "/" + Name) << Text;
+    return Path + "/" + Name;
   }
 };
 
-// One parsed record as one line: [name] then, per method, returns|name(type|arg, ...).
+// A parsed record on one line: [name] then, per method, returns|name(type|arg, ...).
 inline std::string shape(const aidl *Aidl) {
   if (!Aidl) return "null";
-  std::string Text = "[" + std::string(Aidl->name) + "]";
-  for (int M = 0; M < Aidl->numMethods; ++M) {
-    const aidlMethod &Method = Aidl->methods[M];
-    Text += " " + std::string(Method.returns) + "|" + Method.name + "(";
+  std::string Text = std::string("[").append(Aidl->name).append("]");
+  for (const aidlMethod &Method : std::span(Aidl->methods, size_t(Aidl->numMethods))) {
+    Text.append(" ").append(Method.returns).append("|").append(Method.name).append("(");
     for (int A = 0; A < Method.numArgs; ++A)
-      Text += std::string(A ? ", " : "") + Method.args[A].type + "|" + Method.args[A].name;
+      Text.append(A ? ", " : "").append(Method.args[A].type).append("|").append(Method.args[A].name);
     Text += ")";
   }
   return Text;
-}
-
-// Parses Text from a scratch file; its messages name it F.aidl.
-inline std::string parsed(const std::string &Text, output *Io = nullptr) {
-  scratchDir Dir;
-  std::string File = Dir.write("F.aidl", Text), Result;
-  output Seen = captured([&] { Result = shape(tessel(File.c_str())); });
-  for (size_t At; (At = Seen.Err.find(File)) != std::string::npos;)
-    Seen.Err.replace(At, File.size(), "F.aidl");
-  if (Io) *Io = Seen;
-  return Result;
 }
