@@ -25,8 +25,8 @@ struct aidl {
 // Parses one AIDL file; null when it cannot be read or holds no usable top-level interface.
 aidl *tessel(const char *FileName);
 
-// Blanks comments and annotations in the first Size characters of Buf (Buf[Size] must be NUL);
-// with RemoveNewLines newlines become blanks too.
+// Blanks comments and annotations in the first Size characters of Buf, in place; with
+// RemoveNewLines newlines become blanks too. String and character literals are left as they are.
 void decommentize(char *Buf, size_t Size, int RemoveNewLines);
 
 // Finds Marker (at the text's start or after a blank or newline) and returns the text from the
