@@ -63,16 +63,6 @@ TEST_F(Lookups, RequestCarriesTheNameAsString16AfterTheToken)
     EXPECT_EQ(hex(fake.sent[0].parcel), header11() + " 05 00 00 00 6d 00 65 00 64 00 69 00 61 00 00 00");
 }
 
-TEST_F(Lookups, MissingObjectIsOnlyExplainedInDebug)
-{
-    env("ZQDEBUG", "1");
-    attach(11);
-    fake.reply(Bytes().u32(0));
-    Result r = capture([] { return getService("media"); });
-    EXPECT_EQ(r.status, -1);
-    EXPECT_NE(r.err.find("Expected reply with one flattened binder object - Got 0\n"), std::string::npos);
-}
-
 struct CheckRow {
     std::vector<std::string> env;
     std::vector<std::string> words;
