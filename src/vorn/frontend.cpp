@@ -36,6 +36,30 @@ int notBuiltYet(const char *What)
     return 1;
 }
 
+int listCommand(int, char **) { return getNs() == NS_HWBINDER ? listServicesHW(nullptr) : listServices(nullptr); }
+
+// The command words, tested in this order, with the number of words each takes (the
+// command word included) and what a wrong number gets.
+struct Command {
+    const char *word;
+    int minWords, maxWords;
+    const char *misuse;
+    int misuseStatus;
+    int (*run)(int Words, char **Args);
+};
+constexpr int ANY = 1 << 30;
+const Command COMMANDS[] = {
+    {"users", 1, ANY, "", 0, [](int, char **) { return notBuiltYet("users"); }},
+    {"owner", 1, ANY, "", 0, [](int, char **) { return notBuiltYet("owner"); }},
+    {"dump", 2, ANY, "dump requires a service name\n", 2, [](int, char **) { return notBuiltYet("dump"); }},
+    {"check", 2, ANY, "check requires a service name\n", 2, checkService},
+    {"list", 1, 1, "list expects no arguments aside frorm the optional namespace\n", 3, listCommand},
+    {"methods", 2, ANY, "methods requires an argument of the service in question\n", 1,
+     [](int, char **) { return notBuiltYet("methods"); }},
+    {"call", 3, ANY, "call requires more arguments: service name, method, and optional paramters to the method\n", 2,
+     [](int, char **) { return notBuiltYet("call"); }},
+};
+
 std::optional<int> sdkLevel(const std::string &Sdk)
 {
     if (Sdk.empty() || Sdk.size() > 4 || Sdk.find_first_not_of("0123456789") != std::string::npos)
@@ -94,47 +118,15 @@ int run(int argc, char **argv)
     }
 
     // Words from the command word on; the namespace word is never counted as one of them.
-    std::string_view cmd = argv[c];
     int words = argc - c;
-    char **args = argv + c;
-    if (cmd == "users")
-        return notBuiltYet("users");
-    if (cmd == "owner")
-        return notBuiltYet("owner");
-    if (cmd == "dump") {
-        if (words < 2) {
-            fprintf(stderr, "dump requires a service name\n");
-            return 2;
+    for (const Command &command : COMMANDS) {
+        if (strcmp(argv[c], command.word) != 0)
+            continue;
+        if (words < command.minWords || words > command.maxWords) {
+            fputs(command.misuse, stderr);
+            return command.misuseStatus;
         }
-        return notBuiltYet("dump");
-    }
-    if (cmd == "check") {
-        if (words < 2) {
-            fprintf(stderr, "check requires a service name\n");
-            return 2;
-        }
-        return checkService(words, args);
-    }
-    if (cmd == "list") {
-        if (words > 1) {
-            fprintf(stderr, "list expects no arguments aside frorm the optional namespace\n");
-            return 3;
-        }
-        return getNs() == NS_HWBINDER ? listServicesHW(nullptr) : listServices(nullptr);
-    }
-    if (cmd == "methods") {
-        if (words < 2) {
-            fprintf(stderr, "methods requires an argument of the service in question\n");
-            return 1;
-        }
-        return notBuiltYet("methods");
-    }
-    if (cmd == "call") {
-        if (words < 3) {
-            fprintf(stderr, "call requires more arguments: service name, method, and optional paramters to the method\n");
-            return 2;
-        }
-        return notBuiltYet("call");
+        return command.run(words, argv + c);
     }
     help(argv[0]);
     return 10;
