@@ -67,6 +67,32 @@ std::optional<int> sdkLevel(const std::string &Sdk)
     return std::atoi(Sdk.c_str());
 }
 
+// Opens the namespace's device, announces our threads and maps the receive area; a status
+// other than 0 ends the run.
+int openDevice(const char *Path, const std::string &Sdk)
+{
+    g_BinderFd = device().open(Path);
+    if (g_BinderFd < 0) {
+        fprintf(stderr, "%s: %s\n", Path, strerror(errno));
+        return 1;
+    }
+    int32_t version = 7;
+    if (device().ioctl(g_BinderFd, BINDER_VERSION, &version) < 0) {
+        fprintf(stderr, "Unable to get %s protocol verison (ioctl(..., BINDER_VERSION, ...) failed)\n", Path);
+        return 1;
+    }
+    if (g_Debug)
+        printf("Detected %s protocol version %d on API Version %s\n", Path, version, Sdk.c_str());
+    uint32_t maxThreads = 15;
+    device().ioctl(g_BinderFd, BINDER_SET_MAX_THREADS, &maxThreads);
+    g_RecvArea = static_cast<const uint8_t *>(device().map(g_BinderFd, RECV_AREA_SIZE));
+    if (!g_RecvArea) {
+        fprintf(stderr, "mmap: %s\n", strerror(errno));
+        return 1;
+    }
+    return 0;
+}
+
 int run(int argc, char **argv)
 {
     g_Color = getenv("ZQCOLOR") != nullptr;
@@ -97,25 +123,8 @@ int run(int argc, char **argv)
         }
     }
 
-    g_BinderFd = device().open(path);
-    if (g_BinderFd < 0) {
-        fprintf(stderr, "%s: %s\n", path, strerror(errno));
-        return 1;
-    }
-    int32_t version = 7;
-    if (device().ioctl(g_BinderFd, BINDER_VERSION, &version) < 0) {
-        fprintf(stderr, "Unable to get %s protocol verison (ioctl(..., BINDER_VERSION, ...) failed)\n", path);
-        return 1;
-    }
-    if (g_Debug)
-        printf("Detected %s protocol version %d on API Version %s\n", path, version, sdk.c_str());
-    uint32_t maxThreads = 15;
-    device().ioctl(g_BinderFd, BINDER_SET_MAX_THREADS, &maxThreads);
-    g_RecvArea = static_cast<const uint8_t *>(device().map(g_BinderFd, RECV_AREA_SIZE));
-    if (!g_RecvArea) {
-        fprintf(stderr, "mmap: %s\n", strerror(errno));
-        return 1;
-    }
+    if (int status = openDevice(path, sdk))
+        return status;
 
     // Words from the command word on; the namespace word is never counted as one of them.
     int words = argc - c;
