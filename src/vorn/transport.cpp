@@ -254,8 +254,7 @@ std::optional<ReplyParcel> replyParcel(const binder_transaction_data &Reply)
         return std::nullopt;
     }
     return ReplyParcel{{fromAddress(Reply.buffer), size_t(Reply.data_size)},
-                       {Reply.offsets_size ? fromAddress(Reply.offsets) : nullptr, size_t(Reply.offsets_size)},
-                       Reply.flags};
+                       {Reply.offsets_size ? fromAddress(Reply.offsets) : nullptr, size_t(Reply.offsets_size)}};
 }
 
 std::optional<ReplyParcel> getReplyParcelBuf(const binder_transaction_data *Reply)

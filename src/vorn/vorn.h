@@ -276,7 +276,6 @@ std::optional<binder_transaction_data> sendMethodToServiceTarget(int Desc, uint3
 struct ReplyParcel {
     std::span<const uint8_t> data;
     std::span<const uint8_t> offsets; // 8 bytes per object
-    uint32_t flags;
 };
 // Whether Size bytes at Addr lie wholly inside the receive area.
 bool insideReceiveArea(uint64_t Addr, uint64_t Size);
