@@ -147,12 +147,6 @@ Result runVorn(std::vector<std::string> Words)
     return capture([&] { return vornMain(int(Words.size()), argv.data()) & 0xff; });
 }
 
-std::string maskDate(std::string Text)
-{
-    size_t at = Text.find("compiled on ");
-    return at == std::string::npos ? Text : Text.replace(at + 12, 11, "DATE");
-}
-
 std::string hex(std::span<const uint8_t> Bytes)
 {
     std::string text;

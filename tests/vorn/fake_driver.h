@@ -80,7 +80,6 @@ struct Result {
 };
 Result capture(const std::function<int()> &Body); // standard output and error of Body
 Result runVorn(std::vector<std::string> Words);
-std::string maskDate(std::string Text); // the usage's build date as "DATE"
 std::string hex(std::span<const uint8_t> Bytes);
 
 // Clears the tool's environment switches and installs a fresh fake driver for every test.

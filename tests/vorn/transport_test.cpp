@@ -226,17 +226,6 @@ TEST_F(Extraction, DataOutsideTheReceiveAreaIsRefused)
     EXPECT_EQ(offsets.err, "Reply offsets at 0x10 (8 bytes) lie outside the receive area\n");
 }
 
-TEST(Names, ReturnCodesAndMethods)
-{
-    EXPECT_STREQ(codeToText(BR_NOOP), "BR_NOOP");
-    EXPECT_STREQ(codeToText(BR_FAILED_REPLY), "BR_FAILED_REPLY");
-    EXPECT_STREQ(codeToText(BR_DEAD_BINDER), "BR_DEAD_BINDER");
-    EXPECT_STREQ(codeToText(0x7205), "Code: 0x7205");
-    EXPECT_STREQ(methodToText(INTERFACE_TRANSACTION), "INTERFACE_TRANSACTION");
-    EXPECT_STREQ(methodToText(DUMP_TRANSACTION), "1598311760");
-    EXPECT_STREQ(methodToText(uint32_t(-2)), "-2");
-}
-
 struct DumpRow {
     std::vector<uint8_t> bytes;
     uint64_t addr;
