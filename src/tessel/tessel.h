@@ -5,21 +5,21 @@
 #include <cstddef>
 
 struct aidlArg {
-  char name[32];
-  char type[64];  // everything before the name, direction keyword included: "in String"
+    char name[32];
+    char type[64]; // everything before the name, direction keyword included: "in String"
 };
 
 struct aidlMethod {
-  char name[64];
-  int numArgs;
-  char returns[64];
-  aidlArg *args;  // numArgs entries, null when there are none
+    char name[64];
+    int numArgs;
+    char returns[64];
+    aidlArg *args; // numArgs entries, null when there are none
 };
 
 struct aidl {
-  char name[128];  // package, '.', interface text (which keeps the blank before its '{')
-  int numMethods;
-  aidlMethod *methods;  // method n (its transaction code) is methods[n-1]; same allocation
+    char name[128]; // package, '.', interface text (which keeps the blank before its '{')
+    int numMethods;
+    aidlMethod *methods; // method n (its transaction code) is methods[n-1]; same allocation
 };
 
 // Parses one AIDL file; null when it cannot be read or holds no usable top-level interface.
@@ -56,5 +56,4 @@ void printMethodsOfAIDL(const char *Label, const aidl *Aidl);
 void dumpMethodsFromAIDL(const char *AIDL);
 
 // Newly allocated summary of a method's arguments: their names, each followed by ','.
-char *formatMethodArgsFromAIDLAndParcel(const aidl *Aidl, int Meth, const unsigned char *Parcel,
-                                        size_t ParcelSize);
+char *formatMethodArgsFromAIDLAndParcel(const aidl *Aidl, int Meth, const unsigned char *Parcel, size_t ParcelSize);

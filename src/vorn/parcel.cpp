@@ -80,8 +80,7 @@ std::string UTF16ToUTF8(std::u16string_view UTF16)
         uint32_t cp = UTF16[i];
         if (cp == 0)
             break;
-        if (cp >= 0xd800 && cp <= 0xdbff && i + 1 < UTF16.size() && UTF16[i + 1] >= 0xdc00 &&
-            UTF16[i + 1] <= 0xdfff) {
+        if (cp >= 0xd800 && cp <= 0xdbff && i + 1 < UTF16.size() && UTF16[i + 1] >= 0xdc00 && UTF16[i + 1] <= 0xdfff) {
             cp = 0x10000 + ((cp - 0xd800) << 10) + (UTF16[i + 1] - 0xdc00u);
             ++i;
         } else if (cp >= 0xd800 && cp <= 0xdfff) {
@@ -122,9 +121,7 @@ int isErrorParcel(std::span<const uint8_t> ReplyParcel)
     if (!code)
         return 0;
     switch (int32_t(*code)) {
-    case -74:
-        fprintf(stderr, "Result:Parcel(Error: 0xffffffb6 \"Not a data message\")\n");
-        return 1;
+    case -74: fprintf(stderr, "Result:Parcel(Error: 0xffffffb6 \"Not a data message\")\n"); return 1;
     case -3: {
         // The message is cut at the parcel's end rather than read past it.
         auto len = reader.u32();
@@ -136,11 +133,8 @@ int isErrorParcel(std::span<const uint8_t> ReplyParcel)
         fprintf(stderr, "Result:Parcel(Error: 0xffffffd6 \"%s\")\n", UTF16ToUTF8(units).c_str());
         return 1;
     }
-    case -1:
-        fprintf(stderr, "Result:Parcel(Error: 0xffffffff \"General error\")\n");
-        return 1;
-    default:
-        return 0;
+    case -1: fprintf(stderr, "Result:Parcel(Error: 0xffffffff \"General error\")\n"); return 1;
+    default: return 0;
     }
 }
 

@@ -61,7 +61,8 @@ int listPerIndex(serviceFunc S)
         }
         auto parcel = getReplyParcelBuf(&*reply);
         if (!parcel) {
-            fprintf(stderr, "Error getting reply buffer from Node 0 for android.os.IServiceManager::LIST_SERVICES(%d)\n",
+            fprintf(stderr,
+                    "Error getting reply buffer from Node 0 for android.os.IServiceManager::LIST_SERVICES(%d)\n",
                     int(s));
             return 1;
         }
@@ -76,7 +77,8 @@ int listPerIndex(serviceFunc S)
             return 1;
         auto units = Reader(parcel->data).string16();
         if (!units) {
-            fprintf(stderr, "Reply to android.os.IServiceManager::LIST_SERVICES(%d) is too short for its name\n", int(s));
+            fprintf(stderr, "Reply to android.os.IServiceManager::LIST_SERVICES(%d) is too short for its name\n",
+                    int(s));
             return 1;
         }
         names.push_back(UTF16ToUTF8(*units));
@@ -120,7 +122,8 @@ int listVector(serviceFunc S)
     for (uint32_t s = 0; s < *count; ++s) {
         auto units = reader.string16();
         if (!units) {
-            fprintf(stderr, "Reply to android.os.IServiceManager::LIST_SERVICES ends after %u of the %u names it announces\n",
+            fprintf(stderr,
+                    "Reply to android.os.IServiceManager::LIST_SERVICES ends after %u of the %u names it announces\n",
                     s, *count);
             return 1;
         }
@@ -155,8 +158,8 @@ std::vector<std::span<const uint8_t>> deliveredBuffers(const ReplyParcel &Parcel
 }
 
 // Length bytes at Addr, provided they lie inside one of the delivered buffers.
-std::optional<std::span<const uint8_t>> delivered(const std::vector<std::span<const uint8_t>> &Buffers,
-                                                   uint64_t Addr, uint64_t Length)
+std::optional<std::span<const uint8_t>> delivered(const std::vector<std::span<const uint8_t>> &Buffers, uint64_t Addr,
+                                                  uint64_t Length)
 {
     for (auto buffer : Buffers) {
         uint64_t base = uint64_t(uintptr_t(buffer.data()));
@@ -206,7 +209,8 @@ int getService(const char *ServiceName)
         return -5;
     }
     if (offset + sizeof(flat_binder_object) > size) {
-        fprintf(stderr, "Malformation: Flat binder object size would get to %llu, which is greater than buffer size %llu\n",
+        fprintf(stderr,
+                "Malformation: Flat binder object size would get to %llu, which is greater than buffer size %llu\n",
                 (unsigned long long)(offset + sizeof(flat_binder_object)), (unsigned long long)size);
         return -6;
     }
@@ -249,10 +253,7 @@ std::optional<std::string> getInterfaceOfDesc(int Desc)
 
 std::optional<std::string> getInterfaceOfService(const char *Name) { return getInterfaceOfDesc(getService(Name)); }
 
-int listServices(serviceFunc S)
-{
-    return currentRelease().list == ListStyle::Vector ? listVector(S) : listPerIndex(S);
-}
+int listServices(serviceFunc S) { return currentRelease().list == ListStyle::Vector ? listVector(S) : listPerIndex(S); }
 
 int listServicesHW(serviceFunc)
 {

@@ -25,10 +25,8 @@ bool isBenign(uint32_t Code)
     case BR_INCREFS:
     case BR_ACQUIRE:
     case BR_RELEASE:
-    case BR_DECREFS:
-        return true;
-    default:
-        return false;
+    case BR_DECREFS: return true;
+    default: return false;
     }
 }
 
@@ -71,9 +69,9 @@ std::optional<binder_transaction_data> awaitReply(uint32_t Method, const char *I
             size_t at = pos;
             pos += 4;
             if (code == BR_FAILED_REPLY) {
-                snprintf(safeWords, sizeof safeWords, "%s%s%s%sMethod %d call returned BR_FAILED_REPLY%s",
-                         color(RED), g_Color ? WARNING_SIGN : "", g_Color ? "  - " : "",
-                         Interface ? Interface : "", int(Method), color(RESET));
+                snprintf(safeWords, sizeof safeWords, "%s%s%s%sMethod %d call returned BR_FAILED_REPLY%s", color(RED),
+                         g_Color ? WARNING_SIGN : "", g_Color ? "  - " : "", Interface ? Interface : "", int(Method),
+                         color(RESET));
                 return std::nullopt;
             }
             if (code != BR_REPLY && !isBenign(code)) {
@@ -200,8 +198,7 @@ int releaseDesc(int Desc)
     return 0;
 }
 
-std::optional<binder_transaction_data> sendMethodToServiceTarget(int Desc, uint32_t Method,
-                                                                 const char *Interface,
+std::optional<binder_transaction_data> sendMethodToServiceTarget(int Desc, uint32_t Method, const char *Interface,
                                                                  std::span<const uint8_t> Args)
 {
     if (g_Debug)

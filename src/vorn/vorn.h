@@ -60,10 +60,10 @@ int detectRelease(const std::string &Sdk);
 // The only way the tool reaches the binder device and the system properties.
 struct Device {
     virtual ~Device() = default;
-    virtual int open(const char *Path) = 0;                            // fd, or -1 with errno
-    virtual int ioctl(int Fd, unsigned long Request, void *Arg) = 0;   // -1 with errno on failure
-    virtual const void *map(int Fd, size_t Length) = 0;               // nullptr with errno on failure
-    virtual std::string property(const char *Name) = 0;                // empty when missing
+    virtual int open(const char *Path) = 0;                          // fd, or -1 with errno
+    virtual int ioctl(int Fd, unsigned long Request, void *Arg) = 0; // -1 with errno on failure
+    virtual const void *map(int Fd, size_t Length) = 0;              // nullptr with errno on failure
+    virtual std::string property(const char *Name) = 0;              // empty when missing
 };
 Device &device();
 void setDevice(Device *D); // nullptr restores the real device
@@ -268,8 +268,7 @@ const char *codeToText(uint32_t Code);
 const char *methodToText(uint32_t Method);
 int releaseDesc(int Desc);
 // Sends one transaction and waits for its reply; the reply record is copied out.
-std::optional<binder_transaction_data> sendMethodToServiceTarget(int Desc, uint32_t Method,
-                                                                 const char *Interface,
+std::optional<binder_transaction_data> sendMethodToServiceTarget(int Desc, uint32_t Method, const char *Interface,
                                                                  std::span<const uint8_t> Args);
 
 // A reply parcel as the driver placed it in the receive area.

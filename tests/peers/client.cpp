@@ -19,11 +19,13 @@ using namespace peer;
 
 const std::u16string kServiceManager = u"android.os.IServiceManager";
 
-int hidlList(Binder& binder) {
+int hidlList(Binder &binder)
+{
     ParcelWriter request;
     request.cstring("android.hidl.manager@1.0::IServiceManager");
     auto reply = binder.transact(0, 4, request);
-    if (!reply) return 1;
+    if (!reply)
+        return 1;
     auto status = reply->data().i32();
     if (reply->statusOnly() || status != kOk) {
         std::printf("status %d\n", status.value_or(0));
@@ -34,40 +36,49 @@ int hidlList(Binder& binder) {
         std::printf("malformed list\n");
         return 1;
     }
-    for (const std::string& name : *names) std::printf("%s\n", name.c_str());
+    for (const std::string &name : *names)
+        std::printf("%s\n", name.c_str());
     return 0;
 }
 
 class Client {
 public:
-    Client(Binder& binder, const Release& release, const Partition& partition)
-        : binder_(binder), release_(release), partition_(partition) {}
+    Client(Binder &binder, const Release &release, const Partition &partition)
+        : binder_(binder), release_(release), partition_(partition)
+    {
+    }
 
-    std::optional<uint32_t> lookup(const std::string& name) {
+    std::optional<uint32_t> lookup(const std::string &name)
+    {
         ParcelWriter request;
         writeInterfaceToken(request, release_, partition_, kServiceManager);
         request.string16(name);
         auto reply = binder_.transact(0, 2, request);
-        if (!reply) return std::nullopt;
+        if (!reply)
+            return std::nullopt;
         if (reply->statusOnly()) {
             std::printf("lookup refused with status %d\n", reply->data().i32().value_or(0));
             return std::nullopt;
         }
-        if (release_.aidlServiceManager && reply->data().i32() != kExNone) return std::nullopt;
+        if (release_.aidlServiceManager && reply->data().i32() != kExNone)
+            return std::nullopt;
         auto object = reply->data().object();
-        if (!object || object->hdr.type != BINDER_TYPE_HANDLE) return std::nullopt;
+        if (!object || object->hdr.type != BINDER_TYPE_HANDLE)
+            return std::nullopt;
         // The handle would go with the reply's buffer: keep it.
         binder_.acquire(object->handle);
         return object->handle;
     }
 
-    int list() {
+    int list()
+    {
         if (release_.aidlServiceManager) {
             ParcelWriter request;
             writeInterfaceToken(request, release_, partition_, kServiceManager);
             request.i32(15);
             auto reply = binder_.transact(0, 4, request);
-            if (!reply || reply->statusOnly() || reply->data().i32() != kExNone) return 1;
+            if (!reply || reply->statusOnly() || reply->data().i32() != kExNone)
+                return 1;
             int32_t count = reply->data().i32().value_or(0);
             for (int32_t i = 0; i < count; ++i)
                 std::printf("%s\n", narrow(reply->data().string16().value_or(u"?")).c_str());
@@ -79,24 +90,26 @@ public:
             request.u32(index);
             request.i32(15);
             auto reply = binder_.transact(0, 4, request);
-            if (!reply) return 1;
-            if (reply->statusOnly()) return 0;
+            if (!reply)
+                return 1;
+            if (reply->statusOnly())
+                return 0;
             std::printf("%s\n", narrow(reply->data().string16().value_or(u"?")).c_str());
         }
     }
 
     // words: NAME CODE [i:INT | s:TEXT | b:BOOL]... with CODE a number (a method, sent with
     // the release's header and the interface of the service) or a builtin such as _PNG.
-    int call(const std::vector<std::string>& words) {
+    int call(const std::vector<std::string> &words)
+    {
         auto handle = lookup(words[1]);
         if (!handle) {
             std::printf("%s: not found\n", words[1].c_str());
             return 1;
         }
-        const std::string& method = words[2];
-        uint32_t code = method[0] == '_' && method.size() == 4
-                            ? packChars(method[0], method[1], method[2], method[3])
-                            : uint32_t(std::strtoul(method.c_str(), nullptr, 0));
+        const std::string &method = words[2];
+        uint32_t code = method[0] == '_' && method.size() == 4 ? packChars(method[0], method[1], method[2], method[3])
+                                                               : uint32_t(std::strtoul(method.c_str(), nullptr, 0));
         ParcelWriter request;
         if (code == kDumpTransaction) {
             binder_fd_object fd{};
@@ -108,12 +121,12 @@ public:
         } else if (method[0] != '_') {
             ParcelWriter query;
             auto name = binder_.transact(*handle, kInterfaceTransaction, query);
-            if (!name) return 1;
-            writeInterfaceToken(request, release_, partition_,
-                                name->data().string16().value_or(u""));
+            if (!name)
+                return 1;
+            writeInterfaceToken(request, release_, partition_, name->data().string16().value_or(u""));
         }
         for (size_t i = 3; i < words.size(); ++i) {
-            const std::string& arg = words[i];
+            const std::string &arg = words[i];
             if (code == kDumpTransaction || arg.rfind("s:", 0) == 0)
                 request.string16(code == kDumpTransaction ? arg : arg.substr(2));
             else
@@ -121,46 +134,55 @@ public:
         }
         std::fflush(stdout);
         auto reply = binder_.transact(*handle, code, request);
-        if (!reply) return 1;
-        std::printf("%s%zu bytes:", reply->statusOnly() ? "status only, " : "",
-                    reply->data().size());
-        while (auto word = reply->data().u32()) std::printf(" %08x", *word);
+        if (!reply)
+            return 1;
+        std::printf("%s%zu bytes:", reply->statusOnly() ? "status only, " : "", reply->data().size());
+        while (auto word = reply->data().u32())
+            std::printf(" %08x", *word);
         std::printf("\n");
         return 0;
     }
 
 private:
-    Binder& binder_;
-    const Release& release_;
-    const Partition& partition_;
+    Binder &binder_;
+    const Release &release_;
+    const Partition &partition_;
 };
 
-[[noreturn]] void usage() {
+[[noreturn]] void usage()
+{
     die("usage: peer-client --release 9|10|11 [--device PATH] [--vendor] "
         "list|check NAME|call NAME CODE [ARG]...\n"
         "       peer-client --hidl [--device PATH] list");
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv)
+{
     setProgramName(argv[0]);
     Options options(argc, argv);
-    const auto& words = options.unknown();
-    if (words.empty()) usage();
+    const auto &words = options.unknown();
+    if (words.empty())
+        usage();
     if (options.has("hidl")) {
-        if (words[0] != "list") usage();
+        if (words[0] != "list")
+            usage();
         auto binder = Binder::open(options.get("device").value_or("/dev/hwbinder"));
         return hidlList(*binder);
     }
     auto releaseWord = options.get("release");
-    const Release* release = releaseWord ? findRelease(std::atoi(releaseWord->c_str())) : nullptr;
-    if (!release) usage();
+    const Release *release = releaseWord ? findRelease(std::atoi(releaseWord->c_str())) : nullptr;
+    if (!release)
+        usage();
     auto binder = Binder::open(options.get("device").value_or("/dev/binder"));
     Client client(*binder, *release, options.has("vendor") ? kVendor : kSystem);
-    if (words[0] == "list" && words.size() == 1) return client.list();
-    if (words[0] == "call" && words.size() >= 3) return client.call(words);
-    if (words.size() != 2) usage();
+    if (words[0] == "list" && words.size() == 1)
+        return client.list();
+    if (words[0] == "call" && words.size() >= 3)
+        return client.call(words);
+    if (words.size() != 2)
+        usage();
     if (words[0] == "check") {
         bool found = client.lookup(words[1]).has_value();
         std::printf("%s: %s\n", words[1].c_str(), found ? "found" : "not found");

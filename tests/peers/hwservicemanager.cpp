@@ -21,20 +21,22 @@ constexpr uint32_t kList = 4;
 
 class HidlManager {
 public:
-    explicit HidlManager(Binder& binder) : binder_(binder) {
-        services_[{kDescriptor, kOwnInstance}] = Entry{true, 0};
-    }
+    explicit HidlManager(Binder &binder) : binder_(binder) { services_[{kDescriptor, kOwnInstance}] = Entry{true, 0}; }
 
-    void handle(Transaction& in, ParcelWriter& reply) {
-        if (answerHidlBase({kDescriptor, std::string(kHidlBase)}, in, reply)) return;
+    void handle(Transaction &in, ParcelWriter &reply)
+    {
+        if (answerHidlBase({kDescriptor, std::string(kHidlBase)}, in, reply))
+            return;
         if (in.code() != kGet && in.code() != kAdd && in.code() != kList)
             return reply.setStatus(kUnknownTransaction);
-        if (in.data.cstring() != kDescriptor) return reply.setStatus(kBadType);
+        if (in.data.cstring() != kDescriptor)
+            return reply.setStatus(kBadType);
         switch (in.code()) {
         case kGet: {
             auto fqName = in.data.hidlString();
             auto instance = fqName ? in.data.hidlString() : std::nullopt;
-            if (!instance) return reply.setStatus(kBadType);
+            if (!instance)
+                return reply.setStatus(kBadType);
             reply.i32(kOk);
             auto found = services_.find({*fqName, *instance});
             if (found == services_.end())
@@ -45,11 +47,11 @@ public:
                 reply.handleObject(found->second.handle);
             return;
         }
-        case kAdd:
-            return add(in, reply);
+        case kAdd: return add(in, reply);
         case kList: {
             std::vector<std::string> names;
-            for (const auto& [key, entry] : services_) names.push_back(key.first + "/" + key.second);
+            for (const auto &[key, entry] : services_)
+                names.push_back(key.first + "/" + key.second);
             reply.i32(kOk);
             reply.hidlStringVector(names);
             return;
@@ -57,7 +59,8 @@ public:
         }
     }
 
-    void died(binder_uintptr_t handle) {
+    void died(binder_uintptr_t handle)
+    {
         for (auto it = services_.begin(); it != services_.end();) {
             if (!it->second.local && it->second.handle == handle) {
                 binder_.release(uint32_t(handle));
@@ -78,12 +81,15 @@ private:
 
     // The service is asked for its interface while its own call to add waits: the driver
     // brings the question to that waiting thread.
-    void add(Transaction& in, ParcelWriter& reply) {
+    void add(Transaction &in, ParcelWriter &reply)
+    {
         auto instance = in.data.hidlString();
         auto object = instance ? in.data.object() : std::nullopt;
-        if (!object) return reply.setStatus(kBadType);
+        if (!object)
+            return reply.setStatus(kBadType);
         reply.i32(kOk);
-        if (object->hdr.type != BINDER_TYPE_HANDLE) return reply.i32(0);
+        if (object->hdr.type != BINDER_TYPE_HANDLE)
+            return reply.i32(0);
         uint32_t handle = object->handle;
 
         ParcelWriter question;
@@ -92,7 +98,8 @@ private:
         std::optional<std::string> descriptor;
         if (answer && !answer->statusOnly() && answer->data().i32() == kOk)
             descriptor = answer->data().hidlString();
-        if (!descriptor) return reply.i32(0);
+        if (!descriptor)
+            return reply.i32(0);
 
         auto key = std::make_pair(*descriptor, *instance);
         auto existing = services_.find(key);
@@ -104,22 +111,24 @@ private:
         reply.i32(1);
     }
 
-    Binder& binder_;
+    Binder &binder_;
     std::map<std::pair<std::string, std::string>, Entry> services_;
 };
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv)
+{
     setProgramName(argv[0]);
     Options options(argc, argv);
     if (!options.unknown().empty())
         die("usage: peer-hwservicemanager [--device PATH] [--detach] [--log FILE]");
     detachUntilReady(options.has("detach"), 10);
     auto binder = Binder::open(options.get("device").value_or("/dev/hwbinder"));
-    if (!binder->becomeContextManager()) return 1;
+    if (!binder->becomeContextManager())
+        return 1;
     HidlManager manager(*binder);
-    binder->onTransaction([&](Transaction& in, ParcelWriter& reply) { manager.handle(in, reply); });
+    binder->onTransaction([&](Transaction &in, ParcelWriter &reply) { manager.handle(in, reply); });
     binder->onDeath([&](binder_uintptr_t cookie) { manager.died(cookie); });
     ready(options.get("log"));
     binder->serve();

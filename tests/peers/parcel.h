@@ -19,8 +19,8 @@ namespace peer {
 constexpr uint32_t kObjectFlags = FLAT_BINDER_FLAG_ACCEPTS_FDS | 0x7f;
 
 // Kernel records are copied out, never read in place.
-template <typename T>
-T load(const uint8_t* bytes) {
+template <typename T> T load(const uint8_t *bytes)
+{
     T value;
     std::memcpy(&value, bytes, sizeof value);
     return value;
@@ -44,26 +44,25 @@ public:
     // offsets entry, as the platform writes it.
     void localObject(binder_uintptr_t binder, binder_uintptr_t cookie);
     void handleObject(uint32_t handle);
-    void fdObject(const binder_fd_object& object);
+    void fdObject(const binder_fd_object &object);
     // The bytes are copied; the result is the object's index for children to name as parent.
-    size_t bufferObject(std::string_view bytes, std::optional<size_t> parent = std::nullopt,
-                        size_t parentOffset = 0);
-    void cstring(std::string_view text);  // NUL-terminated, padded to 4: hwbinder's token
+    size_t bufferObject(std::string_view bytes, std::optional<size_t> parent = std::nullopt, size_t parentOffset = 0);
+    void cstring(std::string_view text); // NUL-terminated, padded to 4: hwbinder's token
     void hidlString(std::string_view text);
-    void hidlStringVector(const std::vector<std::string>& texts);
+    void hidlStringVector(const std::vector<std::string> &texts);
 
     // A status-only reply: the status word is the whole data and TF_STATUS_CODE is set.
     void setStatus(int32_t status) { status_ = status; }
     std::optional<int32_t> status() const { return status_; }
 
-    const std::vector<uint8_t>& data() const { return data_; }
-    const std::vector<binder_size_t>& offsets() const { return offsets_; }
+    const std::vector<uint8_t> &data() const { return data_; }
+    const std::vector<binder_size_t> &offsets() const { return offsets_; }
     binder_size_t buffersSize() const { return buffersSize_; }
     bool hasBuffers() const { return !buffers_.empty(); }
 
 private:
-    void raw(const void* bytes, size_t size);
-    size_t pushObject(const void* object, size_t size);
+    void raw(const void *bytes, size_t size);
+    size_t pushObject(const void *object, size_t size);
     std::vector<uint8_t> data_;
     std::vector<binder_size_t> offsets_;
     std::deque<std::string> buffers_;
@@ -77,7 +76,7 @@ private:
 class ParcelReader {
 public:
     ParcelReader() = default;
-    ParcelReader(const binder_transaction_data& txn, const uint8_t* mapBegin, const uint8_t* mapEnd);
+    ParcelReader(const binder_transaction_data &txn, const uint8_t *mapBegin, const uint8_t *mapEnd);
 
     std::optional<uint32_t> u32();
     std::optional<int32_t> i32();
@@ -86,7 +85,7 @@ public:
     // std::nullopt too and sets wasNull().
     std::optional<std::u16string> string16();
     bool wasNull() const { return wasNull_; }
-    std::optional<flat_binder_object> object();  // a null object needs no offsets entry
+    std::optional<flat_binder_object> object(); // a null object needs no offsets entry
     std::optional<int> fileDescriptor();
     std::optional<std::string> cstring();
     std::optional<std::string> hidlString();
@@ -95,20 +94,20 @@ public:
     size_t position() const { return pos_; }
     size_t size() const { return size_; }
     size_t remaining() const { return size_ - pos_; }
-    std::vector<int> fileDescriptors() const;  // every descriptor the driver installed for us
+    std::vector<int> fileDescriptors() const; // every descriptor the driver installed for us
 
 private:
-    const uint8_t* take(size_t size);
-    bool listed(size_t offset, size_t* index = nullptr) const;
-    std::optional<binder_buffer_object> bufferObject(size_t* index);
-    const uint8_t* inReceiveArea(binder_uintptr_t address, binder_size_t size) const;
-    const uint8_t* data_ = nullptr;
+    const uint8_t *take(size_t size);
+    bool listed(size_t offset, size_t *index = nullptr) const;
+    std::optional<binder_buffer_object> bufferObject(size_t *index);
+    const uint8_t *inReceiveArea(binder_uintptr_t address, binder_size_t size) const;
+    const uint8_t *data_ = nullptr;
     size_t size_ = 0;
     std::vector<binder_size_t> offsets_;
-    const uint8_t* mapBegin_ = nullptr;
-    const uint8_t* mapEnd_ = nullptr;
+    const uint8_t *mapBegin_ = nullptr;
+    const uint8_t *mapEnd_ = nullptr;
     size_t pos_ = 0;
     bool wasNull_ = false;
 };
 
-}  // namespace peer
+} // namespace peer

@@ -27,58 +27,70 @@ constexpr Release kReleases[] = {
 std::string g_programName = "peer";
 int g_readyFd = -1;
 
-}  // namespace
+} // namespace
 
-const Release* findRelease(int number) {
-    for (const Release& release : kReleases)
-        if (release.number == number) return &release;
+const Release *findRelease(int number)
+{
+    for (const Release &release : kReleases)
+        if (release.number == number)
+            return &release;
     return nullptr;
 }
 
 // ---- Reply
 
-Reply::Reply(Binder* owner, const binder_transaction_data& txn, ParcelReader data)
-    : owner_(owner), txn_(txn), data_(std::move(data)) {}
+Reply::Reply(Binder *owner, const binder_transaction_data &txn, ParcelReader data)
+    : owner_(owner), txn_(txn), data_(std::move(data))
+{
+}
 
-Reply::Reply(Reply&& other) noexcept
-    : owner_(other.owner_), txn_(other.txn_), data_(std::move(other.data_)) {
+Reply::Reply(Reply &&other) noexcept : owner_(other.owner_), txn_(other.txn_), data_(std::move(other.data_))
+{
     other.owner_ = nullptr;
 }
 
-Reply::~Reply() {
-    if (!owner_) return;
-    for (int fd : data_.fileDescriptors()) close(fd);
+Reply::~Reply()
+{
+    if (!owner_)
+        return;
+    for (int fd : data_.fileDescriptors())
+        close(fd);
     owner_->freeBuffer(txn_.data.ptr.buffer);
 }
 
 // ---- Binder
 
-std::unique_ptr<Binder> Binder::open(const std::string& device) {
+std::unique_ptr<Binder> Binder::open(const std::string &device)
+{
     std::unique_ptr<Binder> binder(new Binder);
     binder->device_ = device;
     binder->fd_ = ::open(device.c_str(), O_RDWR | O_CLOEXEC);
-    if (binder->fd_ < 0) die("cannot open " + device + ": " + std::strerror(errno));
+    if (binder->fd_ < 0)
+        die("cannot open " + device + ": " + std::strerror(errno));
     binder_version version{};
-    if (ioctl(binder->fd_, BINDER_VERSION, &version) < 0 ||
-        version.protocol_version != BINDER_CURRENT_PROTOCOL_VERSION)
+    if (ioctl(binder->fd_, BINDER_VERSION, &version) < 0 || version.protocol_version != BINDER_CURRENT_PROTOCOL_VERSION)
         die(device + ": the driver speaks another protocol version");
     // One thread serves everything: the driver must never ask for more.
     uint32_t maxThreads = 0;
     ioctl(binder->fd_, BINDER_SET_MAX_THREADS, &maxThreads);
     binder->mapSize_ = 1024 * 1024 - 2 * size_t(sysconf(_SC_PAGESIZE));
-    void* map = mmap(nullptr, binder->mapSize_, PROT_READ, MAP_PRIVATE | MAP_NORESERVE,
-                     binder->fd_, 0);
-    if (map == MAP_FAILED) die("cannot map " + device + ": " + std::strerror(errno));
-    binder->map_ = static_cast<uint8_t*>(map);
+    void *map = mmap(nullptr, binder->mapSize_, PROT_READ, MAP_PRIVATE | MAP_NORESERVE, binder->fd_, 0);
+    if (map == MAP_FAILED)
+        die("cannot map " + device + ": " + std::strerror(errno));
+    binder->map_ = static_cast<uint8_t *>(map);
     return binder;
 }
 
-Binder::~Binder() {
-    if (map_) munmap(map_, mapSize_);
-    if (fd_ >= 0) close(fd_);
+Binder::~Binder()
+{
+    if (map_)
+        munmap(map_, mapSize_);
+    if (fd_ >= 0)
+        close(fd_);
 }
 
-bool Binder::becomeContextManager() {
+bool Binder::becomeContextManager()
+{
     int32_t unused = 0;
     if (ioctl(fd_, BINDER_SET_CONTEXT_MGR, &unused) < 0) {
         warn(device_ + ": cannot become the context manager: " + std::strerror(errno));
@@ -87,12 +99,14 @@ bool Binder::becomeContextManager() {
     return true;
 }
 
-bool Binder::write(const void* bytes, size_t size) {
+bool Binder::write(const void *bytes, size_t size)
+{
     binder_write_read bwr{};
     bwr.write_buffer = reinterpret_cast<binder_uintptr_t>(bytes);
     bwr.write_size = size;
     while (ioctl(fd_, BINDER_WRITE_READ, &bwr) < 0) {
-        if (errno == EINTR) continue;
+        if (errno == EINTR)
+            continue;
         warn(device_ + ": write to the driver failed: " + std::strerror(errno));
         return false;
     }
@@ -104,8 +118,8 @@ namespace {
 struct Commands {
     uint8_t data[128];
     size_t size = 0;
-    template <typename T>
-    Commands& add(const T& value) {
+    template <typename T> Commands &add(const T &value)
+    {
         static_assert(sizeof value <= sizeof data);
         if (size + sizeof value <= sizeof data) {
             std::memcpy(data + size, &value, sizeof value);
@@ -115,9 +129,10 @@ struct Commands {
     }
 };
 
-binder_transaction_data_sg transactionOf(const ParcelWriter& parcel, const int32_t* status) {
+binder_transaction_data_sg transactionOf(const ParcelWriter &parcel, const int32_t *status)
+{
     binder_transaction_data_sg sg{};
-    binder_transaction_data& tr = sg.transaction_data;
+    binder_transaction_data &tr = sg.transaction_data;
     if (status) {
         tr.flags = TF_STATUS_CODE;
         tr.data_size = sizeof *status;
@@ -131,21 +146,24 @@ binder_transaction_data_sg transactionOf(const ParcelWriter& parcel, const int32
     }
     return sg;
 }
-}  // namespace
+} // namespace
 
-void Binder::acquire(uint32_t handle) {
+void Binder::acquire(uint32_t handle)
+{
     Commands c;
     c.add(uint32_t(BC_ACQUIRE)).add(handle);
     write(c.data, c.size);
 }
 
-void Binder::release(uint32_t handle) {
+void Binder::release(uint32_t handle)
+{
     Commands c;
     c.add(uint32_t(BC_RELEASE)).add(handle);
     write(c.data, c.size);
 }
 
-void Binder::linkToDeath(uint32_t handle, binder_uintptr_t cookie) {
+void Binder::linkToDeath(uint32_t handle, binder_uintptr_t cookie)
+{
     binder_handle_cookie request{};
     request.handle = handle;
     request.cookie = cookie;
@@ -154,25 +172,29 @@ void Binder::linkToDeath(uint32_t handle, binder_uintptr_t cookie) {
     write(c.data, c.size);
 }
 
-void Binder::freeBuffer(binder_uintptr_t buffer) {
+void Binder::freeBuffer(binder_uintptr_t buffer)
+{
     Commands c;
     c.add(uint32_t(BC_FREE_BUFFER)).add(buffer);
     write(c.data, c.size);
 }
 
-std::optional<uint32_t> Binder::nextCommand(const uint8_t** payload) {
+std::optional<uint32_t> Binder::nextCommand(const uint8_t **payload)
+{
     if (readPos_ >= readSize_) {
         binder_write_read bwr{};
         bwr.read_buffer = reinterpret_cast<binder_uintptr_t>(readBuffer_);
         bwr.read_size = sizeof readBuffer_;
         while (ioctl(fd_, BINDER_WRITE_READ, &bwr) < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             warn(device_ + ": read from the driver failed: " + std::strerror(errno));
             return std::nullopt;
         }
         readSize_ = bwr.read_consumed;
         readPos_ = 0;
-        if (readSize_ < sizeof(uint32_t)) return uint32_t(BR_NOOP);
+        if (readSize_ < sizeof(uint32_t))
+            return uint32_t(BR_NOOP);
     }
     auto command = load<uint32_t>(readBuffer_ + readPos_);
     size_t size = _IOC_SIZE(command);
@@ -186,10 +208,12 @@ std::optional<uint32_t> Binder::nextCommand(const uint8_t** payload) {
     return command;
 }
 
-Binder::Step Binder::step(std::optional<Reply>* reply) {
-    const uint8_t* payload = nullptr;
+Binder::Step Binder::step(std::optional<Reply> *reply)
+{
+    const uint8_t *payload = nullptr;
     auto command = nextCommand(&payload);
-    if (!command) die(device_ + ": lost the driver");
+    if (!command)
+        die(device_ + ": lost the driver");
     switch (*command) {
     case BR_NOOP:
     case BR_OK:
@@ -198,8 +222,7 @@ Binder::Step Binder::step(std::optional<Reply>* reply) {
     case BR_FINISHED:
     case BR_CLEAR_DEATH_NOTIFICATION_DONE:
     case BR_RELEASE:
-    case BR_DECREFS:
-        return Step::More;
+    case BR_DECREFS: return Step::More;
     case BR_INCREFS:
     case BR_ACQUIRE: {
         Commands c;
@@ -210,15 +233,14 @@ Binder::Step Binder::step(std::optional<Reply>* reply) {
     }
     case BR_DEAD_BINDER: {
         auto cookie = load<binder_uintptr_t>(payload);
-        if (deathHandler_) deathHandler_(cookie);
+        if (deathHandler_)
+            deathHandler_(cookie);
         Commands c;
         c.add(uint32_t(BC_DEAD_BINDER_DONE)).add(cookie);
         write(c.data, c.size);
         return Step::More;
     }
-    case BR_TRANSACTION:
-        dispatch(load<binder_transaction_data>(payload));
-        return Step::More;
+    case BR_TRANSACTION: dispatch(load<binder_transaction_data>(payload)); return Step::More;
     case BR_REPLY: {
         auto txn = load<binder_transaction_data>(payload);
         if (reply) {
@@ -229,13 +251,9 @@ Binder::Step Binder::step(std::optional<Reply>* reply) {
         }
         return Step::Reply;
     }
-    case BR_DEAD_REPLY:
-        return Step::Dead;
-    case BR_FAILED_REPLY:
-        return Step::Failed;
-    case BR_ERROR:
-        warn(device_ + ": driver error " + std::to_string(load<int32_t>(payload)));
-        return Step::More;
+    case BR_DEAD_REPLY: return Step::Dead;
+    case BR_FAILED_REPLY: return Step::Failed;
+    case BR_ERROR: warn(device_ + ": driver error " + std::to_string(load<int32_t>(payload))); return Step::More;
     default: {
         char text[64];
         std::snprintf(text, sizeof text, ": unexpected return code 0x%x", *command);
@@ -245,7 +263,8 @@ Binder::Step Binder::step(std::optional<Reply>* reply) {
     }
 }
 
-void Binder::dispatch(const binder_transaction_data& txn) {
+void Binder::dispatch(const binder_transaction_data &txn)
+{
     Transaction in{txn, ParcelReader(txn, map_, map_ + mapSize_)};
     ParcelWriter reply;
     if (handler_)
@@ -253,7 +272,8 @@ void Binder::dispatch(const binder_transaction_data& txn) {
     else
         reply.setStatus(kUnknownTransaction);
     // Descriptors that came with the request are ours to close, used or not.
-    for (int fd : in.data.fileDescriptors()) close(fd);
+    for (int fd : in.data.fileDescriptors())
+        close(fd);
 
     Commands c;
     c.add(uint32_t(BC_FREE_BUFFER)).add(txn.data.ptr.buffer);
@@ -268,7 +288,8 @@ void Binder::dispatch(const binder_transaction_data& txn) {
     write(c.data, c.size);
 }
 
-std::optional<Reply> Binder::transact(uint32_t handle, uint32_t code, const ParcelWriter& data) {
+std::optional<Reply> Binder::transact(uint32_t handle, uint32_t code, const ParcelWriter &data)
+{
     binder_transaction_data_sg sg = transactionOf(data, nullptr);
     sg.transaction_data.target.handle = handle;
     sg.transaction_data.code = code;
@@ -278,14 +299,13 @@ std::optional<Reply> Binder::transact(uint32_t handle, uint32_t code, const Parc
         c.add(uint32_t(BC_TRANSACTION_SG)).add(sg);
     else
         c.add(uint32_t(BC_TRANSACTION)).add(sg.transaction_data);
-    if (!write(c.data, c.size)) return std::nullopt;
+    if (!write(c.data, c.size))
+        return std::nullopt;
     std::optional<Reply> reply;
     for (;;) {
         switch (step(&reply)) {
-        case Step::More:
-            continue;
-        case Step::Reply:
-            return reply;
+        case Step::More: continue;
+        case Step::Reply: return reply;
         case Step::Dead:
             warn(device_ + ": handle " + std::to_string(handle) + " is dead (no context manager?)");
             return std::nullopt;
@@ -296,70 +316,83 @@ std::optional<Reply> Binder::transact(uint32_t handle, uint32_t code, const Parc
     }
 }
 
-void Binder::serve() {
+void Binder::serve()
+{
     uint32_t enter = BC_ENTER_LOOPER;
-    if (!write(&enter, sizeof enter)) die(device_ + ": cannot enter the looper");
+    if (!write(&enter, sizeof enter))
+        die(device_ + ": cannot enter the looper");
     for (;;) {
         std::optional<Reply> stray;
         step(&stray);
-        if (stray) warn(device_ + ": a reply nobody waited for");
+        if (stray)
+            warn(device_ + ": a reply nobody waited for");
     }
 }
 
 // ---- headers and replies of the releases
 
-void writeInterfaceToken(ParcelWriter& out, const Release& release, const Partition& partition,
-                         std::u16string_view descriptor) {
+void writeInterfaceToken(ParcelWriter &out, const Release &release, const Partition &partition,
+                         std::u16string_view descriptor)
+{
     out.u32(release.strictModeWord);
-    if (release.workSourceWord) out.i32(-1);
-    if (release.namespaceWord) out.u32(partition.headerWord);
+    if (release.workSourceWord)
+        out.i32(-1);
+    if (release.namespaceWord)
+        out.u32(partition.headerWord);
     out.string16(descriptor);
 }
 
-bool enforceInterface(ParcelReader& in, const Release& release, const Partition& partition,
-                      std::u16string_view descriptor) {
-    in.u32();  // the caller's strict-mode policy: any is accepted
-    if (release.workSourceWord) in.u32();
-    if (release.namespaceWord && in.u32().value_or(0) != partition.headerWord) return false;
+bool enforceInterface(ParcelReader &in, const Release &release, const Partition &partition,
+                      std::u16string_view descriptor)
+{
+    in.u32(); // the caller's strict-mode policy: any is accepted
+    if (release.workSourceWord)
+        in.u32();
+    if (release.namespaceWord && in.u32().value_or(0) != partition.headerWord)
+        return false;
     auto token = in.string16();
     return token && *token == descriptor;
 }
 
-void writeLocalBinder(ParcelWriter& out, const Release& release, const Partition& partition,
-                      binder_uintptr_t binder) {
+void writeLocalBinder(ParcelWriter &out, const Release &release, const Partition &partition, binder_uintptr_t binder)
+{
     out.localObject(binder, binder);
-    if (release.stabilityWords) out.i32(partition.stability);
+    if (release.stabilityWords)
+        out.i32(partition.stability);
 }
 
-void writeNullBinder(ParcelWriter& out, const Release& release) {
+void writeNullBinder(ParcelWriter &out, const Release &release)
+{
     out.localObject(0, 0);
-    if (release.stabilityWords) out.i32(0);
+    if (release.stabilityWords)
+        out.i32(0);
 }
 
-void writeException(ParcelWriter& out, int32_t exception, std::string_view message,
-                    int32_t serviceSpecific) {
+void writeException(ParcelWriter &out, int32_t exception, std::string_view message, int32_t serviceSpecific)
+{
     out.i32(exception);
     out.string16(message);
     out.i32(0);
-    if (exception == kExServiceSpecific) out.i32(serviceSpecific);
+    if (exception == kExServiceSpecific)
+        out.i32(serviceSpecific);
 }
 
-bool answerBuiltin(const Release& release, const BuiltinObject& object, Transaction& in,
-                   ParcelWriter& reply) {
+bool answerBuiltin(const Release &release, const BuiltinObject &object, Transaction &in, ParcelWriter &reply)
+{
     switch (in.code()) {
     case kPingTransaction:
-        if (release.pingStatusWord) reply.i32(kOk);
+        if (release.pingStatusWord)
+            reply.i32(kOk);
         return true;
-    case kInterfaceTransaction:
-        reply.string16(object.descriptor);
-        return true;
+    case kInterfaceTransaction: reply.string16(object.descriptor); return true;
     case kDumpTransaction: {
         int fd = in.data.fileDescriptor().value_or(-1);
         int32_t count = in.data.i32().value_or(0);
         std::vector<std::u16string> args;
         for (int32_t i = 0; i < count && in.data.remaining() > 0; ++i)
             args.push_back(in.data.string16().value_or(u""));
-        if (object.dump) object.dump(fd, args);
+        if (object.dump)
+            object.dump(fd, args);
         return true;
     }
     case kShellCommandTransaction:
@@ -367,40 +400,43 @@ bool answerBuiltin(const Release& release, const BuiltinObject& object, Transact
         // Accepted and done: no shell commands here, and no properties to reload.
         return true;
     case kDebugPidTransaction:
-        if (!release.debugBuiltins) return false;
+        if (!release.debugBuiltins)
+            return false;
         reply.i32(int32_t(getpid()));
         return true;
     case kExtensionTransaction:
-        if (!release.debugBuiltins) return false;
+        if (!release.debugBuiltins)
+            return false;
         writeNullBinder(reply, release);
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
-bool answerHidlBase(const std::vector<std::string>& chain, Transaction& in, ParcelWriter& reply) {
+bool answerHidlBase(const std::vector<std::string> &chain, Transaction &in, ParcelWriter &reply)
+{
     switch (in.code()) {
     case kHidlInterfaceChain:
     case kHidlInterfaceDescriptor:
-    case kHidlPing:
-        break;
-    default:
-        return false;
+    case kHidlPing: break;
+    default: return false;
     }
     if (in.data.cstring() != std::string(kHidlBase)) {
         reply.setStatus(kBadType);
         return true;
     }
     reply.i32(kOk);
-    if (in.code() == kHidlInterfaceChain) reply.hidlStringVector(chain);
-    if (in.code() == kHidlInterfaceDescriptor) reply.hidlString(chain.front());
+    if (in.code() == kHidlInterfaceChain)
+        reply.hidlStringVector(chain);
+    if (in.code() == kHidlInterfaceDescriptor)
+        reply.hidlString(chain.front());
     return true;
 }
 
 // ---- command line and start-up
 
-Options::Options(int argc, char** argv) {
+Options::Options(int argc, char **argv)
+{
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
         if (word.rfind("--", 0) != 0) {
@@ -416,41 +452,52 @@ Options::Options(int argc, char** argv) {
     }
 }
 
-std::optional<std::string> Options::get(const std::string& key) const {
+std::optional<std::string> Options::get(const std::string &key) const
+{
     auto found = values_.find(key);
-    if (found == values_.end()) return std::nullopt;
+    if (found == values_.end())
+        return std::nullopt;
     return found->second;
 }
 
-std::vector<std::string> Options::all(const std::string& key) const {
+std::vector<std::string> Options::all(const std::string &key) const
+{
     std::vector<std::string> values;
     auto [begin, end] = values_.equal_range(key);
-    for (auto it = begin; it != end; ++it) values.push_back(it->second);
+    for (auto it = begin; it != end; ++it)
+        values.push_back(it->second);
     return values;
 }
 
-void setProgramName(const char* argv0) {
+void setProgramName(const char *argv0)
+{
     std::string_view name(argv0 ? argv0 : "peer");
     auto slash = name.rfind('/');
     g_programName = std::string(slash == std::string_view::npos ? name : name.substr(slash + 1));
 }
 
-void warn(const std::string& message) {
+void warn(const std::string &message)
+{
     std::fprintf(stderr, "%s: %s\n", g_programName.c_str(), message.c_str());
     std::fflush(stderr);
 }
 
-void die(const std::string& message) {
+void die(const std::string &message)
+{
     warn(message);
     std::exit(1);
 }
 
-void detachUntilReady(bool detach, int timeoutSeconds) {
-    if (!detach) return;
+void detachUntilReady(bool detach, int timeoutSeconds)
+{
+    if (!detach)
+        return;
     int fds[2];
-    if (pipe(fds) < 0) die(std::string("pipe: ") + std::strerror(errno));
+    if (pipe(fds) < 0)
+        die(std::string("pipe: ") + std::strerror(errno));
     pid_t child = fork();
-    if (child < 0) die(std::string("fork: ") + std::strerror(errno));
+    if (child < 0)
+        die(std::string("fork: ") + std::strerror(errno));
     if (child == 0) {
         close(fds[0]);
         setsid();
@@ -467,14 +514,15 @@ void detachUntilReady(bool detach, int timeoutSeconds) {
         die("not ready within " + std::to_string(timeoutSeconds) + " seconds");
     }
     char signal = 0;
-    if (read(fds[0], &signal, 1) == 1 && signal == 'r') std::exit(0);
+    if (read(fds[0], &signal, 1) == 1 && signal == 'r')
+        std::exit(0);
     die("stopped before it was ready");
 }
 
-void ready(const std::optional<std::string>& logPath) {
+void ready(const std::optional<std::string> &logPath)
+{
     if (logPath || g_readyFd >= 0) {
-        int log = ::open(logPath ? logPath->c_str() : "/dev/null",
-                         O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        int log = ::open(logPath ? logPath->c_str() : "/dev/null", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (log >= 0) {
             std::fflush(stdout);
             std::fflush(stderr);
@@ -490,10 +538,11 @@ void ready(const std::optional<std::string>& logPath) {
     }
     if (g_readyFd >= 0) {
         char signal = 'r';
-        if (::write(g_readyFd, &signal, 1) != 1) warn("cannot tell the launcher that it is ready");
+        if (::write(g_readyFd, &signal, 1) != 1)
+            warn("cannot tell the launcher that it is ready");
         close(g_readyFd);
         g_readyFd = -1;
     }
 }
 
-}  // namespace peer
+} // namespace peer

@@ -17,9 +17,9 @@
 
 namespace peer {
 
-constexpr uint32_t packChars(char a, char b, char c, char d) {
-    return uint32_t(uint8_t(a)) << 24 | uint32_t(uint8_t(b)) << 16 | uint32_t(uint8_t(c)) << 8 |
-           uint32_t(uint8_t(d));
+constexpr uint32_t packChars(char a, char b, char c, char d)
+{
+    return uint32_t(uint8_t(a)) << 24 | uint32_t(uint8_t(b)) << 16 | uint32_t(uint8_t(c)) << 8 | uint32_t(uint8_t(d));
 }
 
 // Codes every binder object understands.
@@ -36,7 +36,7 @@ constexpr int32_t kOk = 0;
 constexpr int32_t kBadType = INT32_MIN + 1;
 constexpr int32_t kNotEnoughData = -61;
 constexpr int32_t kUnknownTransaction = -74;
-constexpr int32_t kUnexpectedNull = INT32_MIN + 8;  // the AIDL stubs turn it into kExNullPointer
+constexpr int32_t kUnexpectedNull = INT32_MIN + 8; // the AIDL stubs turn it into kExNullPointer
 
 // Exception codes written at the head of AIDL replies.
 constexpr int32_t kExNone = 0;
@@ -47,20 +47,20 @@ constexpr int32_t kExServiceSpecific = -8;
 // What differs between the releases the peers play. One row per release.
 struct Release {
     int number;
-    uint32_t strictModeWord;  // what this release's own clients put first
-    bool workSourceWord;      // a work-source word follows the strict-mode word
-    bool namespaceWord;       // "SYST" or "VNDR" follows, before the interface token
-    bool stabilityWords;      // every binder object in a parcel is followed by a stability word
-    bool aidlServiceManager;  // the manager is the AIDL one (exception words, vector listing)
-    bool pingStatusWord;      // a ping is answered with a 32-bit status rather than nothing
-    bool debugBuiltins;       // DEBUG_PID and EXTENSION transactions are answered
+    uint32_t strictModeWord; // what this release's own clients put first
+    bool workSourceWord;     // a work-source word follows the strict-mode word
+    bool namespaceWord;      // "SYST" or "VNDR" follows, before the interface token
+    bool stabilityWords;     // every binder object in a parcel is followed by a stability word
+    bool aidlServiceManager; // the manager is the AIDL one (exception words, vector listing)
+    bool pingStatusWord;     // a ping is answered with a 32-bit status rather than nothing
+    bool debugBuiltins;      // DEBUG_PID and EXTENSION transactions are answered
 };
-const Release* findRelease(int number);
+const Release *findRelease(int number);
 
 // The two halves of a device: the system one (binder) and the vendor one (vndbinder).
 struct Partition {
-    uint32_t headerWord;  // the namespace word of the request header
-    int32_t stability;    // the stability level of the objects made on this side
+    uint32_t headerWord; // the namespace word of the request header
+    int32_t stability;   // the stability level of the objects made on this side
 };
 constexpr Partition kSystem{packChars('S', 'Y', 'S', 'T'), 0x0c};
 constexpr Partition kVendor{packChars('V', 'N', 'D', 'R'), 0x03};
@@ -77,15 +77,15 @@ struct Transaction {
 // A reply to a transaction of ours; its buffer goes back to the driver with it.
 class Reply {
 public:
-    Reply(Binder* owner, const binder_transaction_data& txn, ParcelReader data);
-    Reply(Reply&& other) noexcept;
-    Reply& operator=(Reply&&) = delete;
+    Reply(Binder *owner, const binder_transaction_data &txn, ParcelReader data);
+    Reply(Reply &&other) noexcept;
+    Reply &operator=(Reply &&) = delete;
     ~Reply();
     bool statusOnly() const { return txn_.flags & TF_STATUS_CODE; }
-    ParcelReader& data() { return data_; }
+    ParcelReader &data() { return data_; }
 
 private:
-    Binder* owner_;
+    Binder *owner_;
     binder_transaction_data txn_;
     ParcelReader data_;
 };
@@ -93,12 +93,12 @@ private:
 // One open binder device, its receive area and the single thread that serves it.
 class Binder {
 public:
-    using Handler = std::function<void(Transaction&, ParcelWriter&)>;
+    using Handler = std::function<void(Transaction &, ParcelWriter &)>;
     using DeathHandler = std::function<void(binder_uintptr_t cookie)>;
 
-    static std::unique_ptr<Binder> open(const std::string& device);
+    static std::unique_ptr<Binder> open(const std::string &device);
     ~Binder();
-    const std::string& device() const { return device_; }
+    const std::string &device() const { return device_; }
 
     bool becomeContextManager();
     void onTransaction(Handler handler) { handler_ = std::move(handler); }
@@ -106,7 +106,7 @@ public:
 
     // A two-way call; incoming transactions that arrive meanwhile (calls back into this
     // process) are served. nullopt with a message on standard error when no reply came.
-    std::optional<Reply> transact(uint32_t handle, uint32_t code, const ParcelWriter& data);
+    std::optional<Reply> transact(uint32_t handle, uint32_t code, const ParcelWriter &data);
     void acquire(uint32_t handle);
     void release(uint32_t handle);
     void linkToDeath(uint32_t handle, binder_uintptr_t cookie);
@@ -116,14 +116,14 @@ public:
 private:
     enum class Step { More, Reply, Dead, Failed };
     Binder() = default;
-    bool write(const void* bytes, size_t size);
-    std::optional<uint32_t> nextCommand(const uint8_t** payload);
-    Step step(std::optional<Reply>* reply);
-    void dispatch(const binder_transaction_data& txn);
+    bool write(const void *bytes, size_t size);
+    std::optional<uint32_t> nextCommand(const uint8_t **payload);
+    Step step(std::optional<Reply> *reply);
+    void dispatch(const binder_transaction_data &txn);
 
     std::string device_;
     int fd_ = -1;
-    uint8_t* map_ = nullptr;
+    uint8_t *map_ = nullptr;
     size_t mapSize_ = 0;
     uint8_t readBuffer_[4096];
     size_t readSize_ = 0;
@@ -133,27 +133,24 @@ private:
 };
 
 // The request header of a release, as its clients write it and its objects check it.
-void writeInterfaceToken(ParcelWriter& out, const Release& release, const Partition& partition,
+void writeInterfaceToken(ParcelWriter &out, const Release &release, const Partition &partition,
                          std::u16string_view descriptor);
-bool enforceInterface(ParcelReader& in, const Release& release, const Partition& partition,
+bool enforceInterface(ParcelReader &in, const Release &release, const Partition &partition,
                       std::u16string_view descriptor);
 // A binder object as written by a release that may follow it with its stability word.
-void writeLocalBinder(ParcelWriter& out, const Release& release, const Partition& partition,
-                      binder_uintptr_t binder);
-void writeNullBinder(ParcelWriter& out, const Release& release);
+void writeLocalBinder(ParcelWriter &out, const Release &release, const Partition &partition, binder_uintptr_t binder);
+void writeNullBinder(ParcelWriter &out, const Release &release);
 // An AIDL error reply: the exception, its message, an empty remote stack trace and, for a
 // service-specific error, its code.
-void writeException(ParcelWriter& out, int32_t exception, std::string_view message,
-                    int32_t serviceSpecific = 0);
+void writeException(ParcelWriter &out, int32_t exception, std::string_view message, int32_t serviceSpecific = 0);
 
 // What every binder object answers before its own methods: ping, interface, dump and the rest.
 struct BuiltinObject {
     std::u16string descriptor;
-    std::function<void(int fd, const std::vector<std::u16string>& args)> dump;
+    std::function<void(int fd, const std::vector<std::u16string> &args)> dump;
 };
 // true when the code was a builtin one and the reply is written.
-bool answerBuiltin(const Release& release, const BuiltinObject& object, Transaction& in,
-                   ParcelWriter& reply);
+bool answerBuiltin(const Release &release, const BuiltinObject &object, Transaction &in, ParcelWriter &reply);
 
 // hwbinder: the methods every hidl object answers, for an object whose interface chain (most
 // derived first) is given. true when the code was one of them and the reply is written.
@@ -161,17 +158,17 @@ constexpr uint32_t kHidlInterfaceChain = packChars(0x0f, 'C', 'H', 'N');
 constexpr uint32_t kHidlInterfaceDescriptor = packChars(0x0f, 'D', 'S', 'C');
 constexpr uint32_t kHidlPing = packChars(0x0f, 'P', 'N', 'G');
 constexpr std::string_view kHidlBase = "android.hidl.base@1.0::IBase";
-bool answerHidlBase(const std::vector<std::string>& chain, Transaction& in, ParcelWriter& reply);
+bool answerHidlBase(const std::vector<std::string> &chain, Transaction &in, ParcelWriter &reply);
 
 // Command line: --key value pairs and the bare flags --vendor, --detach and --hidl; repeated
 // keys keep every value; other words are left in unknown().
 class Options {
 public:
-    Options(int argc, char** argv);
-    std::optional<std::string> get(const std::string& key) const;
-    std::vector<std::string> all(const std::string& key) const;
-    bool has(const std::string& key) const { return values_.count(key) != 0; }
-    const std::vector<std::string>& unknown() const { return unknown_; }
+    Options(int argc, char **argv);
+    std::optional<std::string> get(const std::string &key) const;
+    std::vector<std::string> all(const std::string &key) const;
+    bool has(const std::string &key) const { return values_.count(key) != 0; }
+    const std::vector<std::string> &unknown() const { return unknown_; }
 
 private:
     std::multimap<std::string, std::string> values_;
@@ -179,14 +176,14 @@ private:
 };
 
 // The program's name for messages, set from argv[0].
-void setProgramName(const char* argv0);
-[[noreturn]] void die(const std::string& message);
-void warn(const std::string& message);
+void setProgramName(const char *argv0);
+[[noreturn]] void die(const std::string &message);
+void warn(const std::string &message);
 
 // Start-up handshake: the launching command returns once the peer is ready (status 0) or has
 // failed (status 1 with its message), so the next peer never meets a missing manager. Without
 // detaching, the peer stays in the foreground and ready() only moves its output to the log.
 void detachUntilReady(bool detach, int timeoutSeconds);
-void ready(const std::optional<std::string>& logPath);
+void ready(const std::optional<std::string> &logPath);
 
-}  // namespace peer
+} // namespace peer

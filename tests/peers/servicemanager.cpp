@@ -23,7 +23,7 @@ constexpr uint32_t kGetService = 1;
 constexpr uint32_t kCheckService = 2;
 constexpr uint32_t kAddService = 3;
 constexpr uint32_t kListServices = 4;
-constexpr uint32_t kIsDeclared = 7;  // from 11 on
+constexpr uint32_t kIsDeclared = 7; // from 11 on
 
 constexpr int32_t kClassicFailure = -1;
 constexpr size_t kMaxNameLength = 127;
@@ -32,20 +32,26 @@ constexpr size_t kMaxNameLength = 127;
 // miss is the word 0, and a dead service stays listed with no handle.
 class ClassicManager {
 public:
-    ClassicManager(Binder& binder, const Release& release, const Partition& partition)
-        : binder_(binder), release_(release), partition_(partition) {}
+    ClassicManager(Binder &binder, const Release &release, const Partition &partition)
+        : binder_(binder), release_(release), partition_(partition)
+    {
+    }
 
-    void handle(Transaction& in, ParcelWriter& reply) {
-        if (in.txn.target.ptr != 0) return reply.setStatus(kClassicFailure);
-        if (in.code() == kPingTransaction) return;
+    void handle(Transaction &in, ParcelWriter &reply)
+    {
+        if (in.txn.target.ptr != 0)
+            return reply.setStatus(kClassicFailure);
+        if (in.code() == kPingTransaction)
+            return;
         if (!enforceInterface(in.data, release_, partition_, kDescriptor))
             return reply.setStatus(kClassicFailure);
         switch (in.code()) {
         case kGetService:
         case kCheckService: {
             auto name = in.data.string16();
-            if (!name) return reply.setStatus(kClassicFailure);
-            const Entry* entry = find(*name);
+            if (!name)
+                return reply.setStatus(kClassicFailure);
+            const Entry *entry = find(*name);
             if (entry && entry->handle != 0)
                 reply.handleObject(entry->handle);
             else
@@ -54,7 +60,8 @@ public:
         }
         case kAddService: {
             auto name = in.data.string16();
-            if (!name) return reply.setStatus(kClassicFailure);
+            if (!name)
+                return reply.setStatus(kClassicFailure);
             auto object = in.data.object();
             uint32_t handle = object && object->hdr.type == BINDER_TYPE_HANDLE ? object->handle : 0;
             bool allowIsolated = in.data.u32().value_or(0) != 0;
@@ -68,20 +75,23 @@ public:
         case kListServices: {
             uint32_t index = in.data.u32().value_or(0);
             int32_t dumpPriority = in.data.i32().value_or(0);
-            for (const Entry& entry : services_) {
-                if (!(entry.dumpPriority & dumpPriority)) continue;
-                if (index-- == 0) return reply.string16(entry.name);
+            for (const Entry &entry : services_) {
+                if (!(entry.dumpPriority & dumpPriority))
+                    continue;
+                if (index-- == 0)
+                    return reply.string16(entry.name);
             }
             return reply.setStatus(kClassicFailure);
         }
-        default:
-            return reply.setStatus(kClassicFailure);
+        default: return reply.setStatus(kClassicFailure);
         }
     }
 
-    void died(binder_uintptr_t cookie) {
-        for (Entry& entry : services_)
-            if (entry.deathCookie == cookie && entry.handle != 0) forget(entry);
+    void died(binder_uintptr_t cookie)
+    {
+        for (Entry &entry : services_)
+            if (entry.deathCookie == cookie && entry.handle != 0)
+                forget(entry);
     }
 
 private:
@@ -93,22 +103,26 @@ private:
         binder_uintptr_t deathCookie;
     };
 
-    Entry* find(const std::u16string& name) {
-        auto found = std::find_if(services_.begin(), services_.end(),
-                                  [&](const Entry& entry) { return entry.name == name; });
+    Entry *find(const std::u16string &name)
+    {
+        auto found =
+            std::find_if(services_.begin(), services_.end(), [&](const Entry &entry) { return entry.name == name; });
         return found == services_.end() ? nullptr : &*found;
     }
 
-    void forget(Entry& entry) {
+    void forget(Entry &entry)
+    {
         binder_.release(entry.handle);
         entry.handle = 0;
     }
 
-    void add(const std::u16string& name, uint32_t handle, bool allowIsolated, int32_t dumpPriority) {
-        Entry* entry = find(name);
+    void add(const std::u16string &name, uint32_t handle, bool allowIsolated, int32_t dumpPriority)
+    {
+        Entry *entry = find(name);
         if (entry) {
             // Registered again: the old handle goes, the first registration's priority stays.
-            if (entry->handle != 0) forget(*entry);
+            if (entry->handle != 0)
+                forget(*entry);
             entry->handle = handle;
         } else {
             services_.push_front(Entry{name, handle, allowIsolated, dumpPriority, 0});
@@ -120,18 +134,20 @@ private:
         binder_.linkToDeath(handle, entry->deathCookie);
     }
 
-    Binder& binder_;
-    const Release& release_;
-    const Partition& partition_;
-    std::list<Entry> services_;  // newest registration first
+    Binder &binder_;
+    const Release &release_;
+    const Partition &partition_;
+    std::list<Entry> services_; // newest registration first
     binder_uintptr_t lastCookie_ = 0;
 };
 
-bool isValidServiceName(const std::string& name) {
-    if (name.empty() || name.size() > kMaxNameLength) return false;
+bool isValidServiceName(const std::string &name)
+{
+    if (name.empty() || name.size() > kMaxNameLength)
+        return false;
     return std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               c == '_' || c == '-' || c == '.' || c == '/';
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+               c == '.' || c == '/';
     });
 }
 
@@ -140,23 +156,24 @@ bool isValidServiceName(const std::string& name) {
 // object, on the context node and on the node it hands out for itself.
 class AidlManager {
 public:
-    AidlManager(Binder& binder, const Release& release, const Partition& partition)
-        : binder_(binder), release_(release), partition_(partition) {
+    AidlManager(Binder &binder, const Release &release, const Partition &partition)
+        : binder_(binder), release_(release), partition_(partition)
+    {
         builtin_.descriptor = kDescriptor;
         services_["manager"] = Entry{true, 0, false, 8, partition.stability};
     }
 
-    void handle(Transaction& in, ParcelWriter& reply) {
-        if (answerBuiltin(release_, builtin_, in, reply)) return;
+    void handle(Transaction &in, ParcelWriter &reply)
+    {
+        if (answerBuiltin(release_, builtin_, in, reply))
+            return;
         switch (in.code()) {
         case kGetService:
         case kCheckService:
         case kAddService:
         case kListServices:
-        case kIsDeclared:
-            break;
-        default:
-            return reply.setStatus(kUnknownTransaction);
+        case kIsDeclared: break;
+        default: return reply.setStatus(kUnknownTransaction);
         }
         if (!enforceInterface(in.data, release_, partition_, kDescriptor))
             return reply.setStatus(kBadType);
@@ -164,7 +181,8 @@ public:
         case kGetService:
         case kCheckService: {
             auto name = in.data.string16();
-            if (!name) return writeException(reply, kExNullPointer, "");
+            if (!name)
+                return writeException(reply, kExNullPointer, "");
             reply.i32(kExNone);
             auto found = services_.find(narrow(*name));
             if (found == services_.end())
@@ -173,22 +191,25 @@ public:
                 writeService(reply, found->second);
             return;
         }
-        case kAddService:
-            return addService(in, reply);
+        case kAddService: return addService(in, reply);
         case kListServices: {
             auto dumpPriority = in.data.i32();
-            if (!dumpPriority) return reply.setStatus(kNotEnoughData);
+            if (!dumpPriority)
+                return reply.setStatus(kNotEnoughData);
             std::vector<std::string> names;
-            for (const auto& [name, entry] : services_)
-                if (entry.dumpPriority & *dumpPriority) names.push_back(name);
+            for (const auto &[name, entry] : services_)
+                if (entry.dumpPriority & *dumpPriority)
+                    names.push_back(name);
             reply.i32(kExNone);
             reply.i32(int32_t(names.size()));
-            for (const std::string& name : names) reply.string16(name);
+            for (const std::string &name : names)
+                reply.string16(name);
             return;
         }
         case kIsDeclared: {
             // No interface manifest on this machine: nothing is declared.
-            if (!in.data.string16()) return writeException(reply, kExNullPointer, "");
+            if (!in.data.string16())
+                return writeException(reply, kExNullPointer, "");
             reply.i32(kExNone);
             reply.i32(0);
             return;
@@ -196,7 +217,8 @@ public:
         }
     }
 
-    void died(binder_uintptr_t handle) {
+    void died(binder_uintptr_t handle)
+    {
         for (auto it = services_.begin(); it != services_.end();) {
             if (!it->second.local && it->second.handle == handle) {
                 binder_.release(handle);
@@ -209,34 +231,41 @@ public:
 
 private:
     struct Entry {
-        bool local;  // this manager itself
+        bool local; // this manager itself
         uint32_t handle;
         bool allowIsolated;
         int32_t dumpPriority;
         int32_t stability;
     };
 
-    void writeService(ParcelWriter& reply, const Entry& entry) {
-        if (entry.local) return writeLocalBinder(reply, release_, partition_, selfNode());
+    void writeService(ParcelWriter &reply, const Entry &entry)
+    {
+        if (entry.local)
+            return writeLocalBinder(reply, release_, partition_, selfNode());
         reply.handleObject(entry.handle);
         reply.i32(entry.stability);
     }
 
     binder_uintptr_t selfNode() const { return reinterpret_cast<binder_uintptr_t>(this); }
 
-    void addService(Transaction& in, ParcelWriter& reply) {
+    void addService(Transaction &in, ParcelWriter &reply)
+    {
         auto name = in.data.string16();
-        if (!name) return writeException(reply, kExNullPointer, "");
+        if (!name)
+            return writeException(reply, kExNullPointer, "");
         auto object = in.data.object();
-        if (!object) return reply.setStatus(kBadType);
+        if (!object)
+            return reply.setStatus(kBadType);
         auto stability = in.data.i32();
         auto allowIsolated = in.data.i32();
         auto dumpPriority = in.data.i32();
-        if (!stability || !allowIsolated || !dumpPriority) return reply.setStatus(kNotEnoughData);
+        if (!stability || !allowIsolated || !dumpPriority)
+            return reply.setStatus(kNotEnoughData);
         if (object->binder == 0 && object->cookie == 0)
             return writeException(reply, kExNullPointer, "");
         std::string key = narrow(*name);
-        if (!isValidServiceName(key)) return writeException(reply, kExIllegalArgument, "");
+        if (!isValidServiceName(key))
+            return writeException(reply, kExIllegalArgument, "");
 
         Entry entry{false, 0, *allowIsolated != 0, *dumpPriority, *stability};
         if (object->hdr.type == BINDER_TYPE_HANDLE) {
@@ -255,41 +284,44 @@ private:
         reply.i32(kExNone);
     }
 
-    Binder& binder_;
-    const Release& release_;
-    const Partition& partition_;
+    Binder &binder_;
+    const Release &release_;
+    const Partition &partition_;
     BuiltinObject builtin_;
-    std::map<std::string, Entry> services_;  // name order
+    std::map<std::string, Entry> services_; // name order
 };
 
-[[noreturn]] void usage() {
+[[noreturn]] void usage()
+{
     die("usage: peer-servicemanager --release 9|10|11 [--device PATH] [--vendor] [--detach] "
         "[--log FILE]");
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv)
+{
     setProgramName(argv[0]);
     Options options(argc, argv);
     auto releaseWord = options.get("release");
-    const Release* release = releaseWord ? findRelease(std::atoi(releaseWord->c_str())) : nullptr;
-    if (!release || !options.unknown().empty()) usage();
+    const Release *release = releaseWord ? findRelease(std::atoi(releaseWord->c_str())) : nullptr;
+    if (!release || !options.unknown().empty())
+        usage();
     std::string device = options.get("device").value_or("/dev/binder");
-    const Partition& partition = options.has("vendor") ? kVendor : kSystem;
+    const Partition &partition = options.has("vendor") ? kVendor : kSystem;
 
     detachUntilReady(options.has("detach"), 10);
     auto binder = Binder::open(device);
-    if (!binder->becomeContextManager()) return 1;
+    if (!binder->becomeContextManager())
+        return 1;
 
     ClassicManager classic(*binder, *release, partition);
     AidlManager aidl(*binder, *release, partition);
     if (release->aidlServiceManager) {
-        binder->onTransaction([&](Transaction& in, ParcelWriter& reply) { aidl.handle(in, reply); });
+        binder->onTransaction([&](Transaction &in, ParcelWriter &reply) { aidl.handle(in, reply); });
         binder->onDeath([&](binder_uintptr_t cookie) { aidl.died(cookie); });
     } else {
-        binder->onTransaction(
-            [&](Transaction& in, ParcelWriter& reply) { classic.handle(in, reply); });
+        binder->onTransaction([&](Transaction &in, ParcelWriter &reply) { classic.handle(in, reply); });
         binder->onDeath([&](binder_uintptr_t cookie) { classic.died(cookie); });
     }
     ready(options.get("log"));

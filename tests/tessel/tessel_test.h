@@ -8,55 +8,39 @@
 #include <span>
 #include <string>
 
+#include "capture.h"
 #include "tessel.h"
-
-struct output { std::string Out, Err; };
-
-// Runs Body with descriptors 1 and 2 sent to temporary files; returns what it wrote there.
-template <typename F>
-output captured(F Body) {
-  FILE *Files[2] = {tmpfile(), tmpfile()};
-  int Saved[2] = {dup(1), dup(2)};
-  fflush(nullptr);
-  for (int I : {0, 1}) dup2(fileno(Files[I]), I + 1);
-  Body();
-  fflush(nullptr);
-  output Seen;
-  for (int I : {0, 1}) {
-    dup2(Saved[I], I + 1), close(Saved[I]), rewind(Files[I]);
-    for (int C; (C = fgetc(Files[I])) != EOF;) (I ? Seen.Err : Seen.Out) += char(C);
-    fclose(Files[I]);
-  }
-  return Seen;
-}
 
 // Sets an environment variable (unsets it for null) until the end of the scope.
 struct scopedEnv {
-  const char *Name;
-  scopedEnv(const char *N, const char *Value) : Name(N) { Value ? setenv(N, Value, 1) : unsetenv(N); }
-  ~scopedEnv() { unsetenv(Name); }
+    const char *Name;
+    scopedEnv(const char *N, const char *Value) : Name(N) { Value ? setenv(N, Value, 1) : unsetenv(N); }
+    ~scopedEnv() { unsetenv(Name); }
 };
 
 // A fresh directory, removed with its contents at the end of the scope.
 struct scratchDir {
-  std::string Path = std::filesystem::temp_directory_path() / "tesselXXXXXX";
-  scratchDir() { mkdtemp(Path.data()); }
-  ~scratchDir() { std::filesystem::remove_all(Path); }
-  std::string write(const std::string &Name, const std::string &Text) const {
-    std::ofstream(Path + "/" + Name) << Text;
-    return Path + "/" + Name;
-  }
+    std::string Path = std::filesystem::temp_directory_path() / "tesselXXXXXX";
+    scratchDir() { mkdtemp(Path.data()); }
+    ~scratchDir() { std::filesystem::remove_all(Path); }
+    std::string write(const std::string &Name, const std::string &Text) const
+    {
+        std::ofstream(Path + "/" + Name) << Text;
+        return Path + "/" + Name;
+    }
 };
 
 // A parsed record on one line: [name] then, per method, returns|name(type|arg, ...).
-inline std::string shape(const aidl *Aidl) {
-  if (!Aidl) return "null";
-  std::string Text = std::string("[").append(Aidl->name).append("]");
-  for (const aidlMethod &Method : std::span(Aidl->methods, size_t(Aidl->numMethods))) {
-    Text.append(" ").append(Method.returns).append("|").append(Method.name).append("(");
-    for (int A = 0; A < Method.numArgs; ++A)
-      Text.append(A ? ", " : "").append(Method.args[A].type).append("|").append(Method.args[A].name);
-    Text += ")";
-  }
-  return Text;
+inline std::string shape(const aidl *Aidl)
+{
+    if (!Aidl)
+        return "null";
+    std::string Text = std::string("[").append(Aidl->name).append("]");
+    for (const aidlMethod &Method : std::span(Aidl->methods, size_t(Aidl->numMethods))) {
+        Text.append(" ").append(Method.returns).append("|").append(Method.name).append("(");
+        for (int A = 0; A < Method.numArgs; ++A)
+            Text.append(A ? ", " : "").append(Method.args[A].type).append("|").append(Method.args[A].name);
+        Text += ")";
+    }
+    return Text;
 }

@@ -50,9 +50,19 @@ std::vector<uint8_t> FakeDriver::replyStream(const Bytes &Data, std::vector<uint
         offsets.u64(o);
     uint64_t offs = offsets.empty() ? 0 : place(offsets);
     return Bytes()
-        .u32(BR_NOOP).u32(BR_TRANSACTION_COMPLETE).u32(BR_REPLY)
-        .u64(0).u64(0).u32(Code).u32(Flags).u32(4321).u32(1000)
-        .u64(Data.size()).u64(offsets.size()).u64(data).u64(offs);
+        .u32(BR_NOOP)
+        .u32(BR_TRANSACTION_COMPLETE)
+        .u32(BR_REPLY)
+        .u64(0)
+        .u64(0)
+        .u32(Code)
+        .u32(Flags)
+        .u32(4321)
+        .u32(1000)
+        .u64(Data.size())
+        .u64(offsets.size())
+        .u64(data)
+        .u64(offs);
 }
 
 int FakeDriver::open(const char *Path)
@@ -113,29 +123,6 @@ const void *FakeDriver::map(int, size_t Length)
 {
     errno = ENOMEM;
     return failMap || Length != RECV_AREA_SIZE ? nullptr : receive.data();
-}
-
-Result capture(const std::function<int()> &Body)
-{
-    fflush(stdout);
-    fflush(stderr);
-    FILE *files[2] = {tmpfile(), tmpfile()};
-    int saved[2] = {dup(1), dup(2)};
-    dup2(fileno(files[0]), 1);
-    dup2(fileno(files[1]), 2);
-    int status = Body();
-    fflush(stdout);
-    fflush(stderr);
-    std::string text[2];
-    for (int i = 0; i < 2; ++i) {
-        dup2(saved[i], i + 1);
-        close(saved[i]);
-        rewind(files[i]);
-        for (int c; (c = fgetc(files[i])) != EOF;)
-            text[i] += char(c);
-        fclose(files[i]);
-    }
-    return {text[0], text[1], status};
 }
 
 Result runVorn(std::vector<std::string> Words)

@@ -3,6 +3,7 @@
 // reply parcels in a receive area of its own.
 #pragma once
 
+#include "capture.h"
 #include "vorn.h"
 
 #include <gtest/gtest.h>
@@ -74,11 +75,6 @@ private:
 };
 
 // One run, as a user sees it.
-struct Result {
-    std::string out, err;
-    int status;
-};
-Result capture(const std::function<int()> &Body); // standard output and error of Body
 Result runVorn(std::vector<std::string> Words);
 std::string hex(std::span<const uint8_t> Bytes);
 

@@ -88,7 +88,8 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchRow{{"vorn", "dump"}, "/dev/binder", "dump requires a service name\n", 2},
         DispatchRow{{"vorn", "v", "dump"}, "/dev/vndbinder", "dump requires a service name\n", 2},
         DispatchRow{{"vorn", "methods"}, "/dev/binder", "methods requires an argument of the service in question\n", 1},
-        DispatchRow{{"vorn", "h", "methods"}, "/dev/hwbinder", "methods requires an argument of the service in question\n", 1},
+        DispatchRow{
+            {"vorn", "h", "methods"}, "/dev/hwbinder", "methods requires an argument of the service in question\n", 1},
         DispatchRow{{"vorn", "call", "svc"}, "/dev/binder", CALL_ARGS.c_str(), 2},
         DispatchRow{{"vorn", "binder", "call", "svc"}, "/dev/binder", CALL_ARGS.c_str(), 2},
         DispatchRow{{"vorn", "call", "svc", "3"}, "/dev/binder", "vorn: call is not built yet\n", 1},
@@ -150,8 +151,8 @@ TEST_P(ReleaseClass, EnvironmentThenSdkThenFingerprint)
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, ReleaseClass,
-    ::testing::Values(ReleaseRow{"1", "1", "28", "", 11, false},        // A11 wins over NOT10
-                      ReleaseRow{"", nullptr, "", "", 11, false},       // present with any value
+    ::testing::Values(ReleaseRow{"1", "1", "28", "", 11, false},            // A11 wins over NOT10
+                      ReleaseRow{"", nullptr, "", "", 11, false},           // present with any value
                       ReleaseRow{nullptr, "1", "30", "x/30/RPP", 9, false}, // NOT10 beats sdk and fingerprint
                       ReleaseRow{nullptr, nullptr, "28", "", 9, false},
                       ReleaseRow{nullptr, nullptr, "29", "build:20230530:user", 10, false}, // no "30" test

@@ -8,7 +8,7 @@ namespace {
 
 struct String16Row {
     std::string text;
-    size_t start; // bytes already in the buffer
+    size_t start;      // bytes already in the buffer
     std::string bytes; // hex of what is appended
 };
 
@@ -44,7 +44,8 @@ TEST(String16, NarrowingToUtf8)
 {
     EXPECT_EQ(UTF16ToUTF8(u"android.os.IServiceManager"), "android.os.IServiceManager");
     EXPECT_EQ(UTF16ToUTF8(u""), "");
-    EXPECT_EQ(UTF16ToUTF8(u"A\u4e2dB"), "A\xe4\xb8\xad" "B");
+    EXPECT_EQ(UTF16ToUTF8(u"A\u4e2dB"), "A\xe4\xb8\xad"
+                                        "B");
     EXPECT_EQ(UTF16ToUTF8(u"\u00e9"), "\xc3\xa9");
     EXPECT_EQ(UTF16ToUTF8(u"\U0001F600"), "\xf0\x9f\x98\x80");
     EXPECT_EQ(UTF16ToUTF8(std::u16string{0xd800, u'x'}), "\xef\xbf\xbdx"); // unpaired surrogate
@@ -104,7 +105,7 @@ TEST(Reader, StopsAtTheEndAndStaysThere)
     Reader r(data);
     EXPECT_EQ(r.string16(), u"ab");
     EXPECT_EQ(r.u32(), 7u);
-    EXPECT_EQ(r.string16(), u""); // a null string
+    EXPECT_EQ(r.string16(), u"");          // a null string
     EXPECT_EQ(r.string16(), std::nullopt); // announces 3 units, holds 2
     EXPECT_EQ(r.position(), data.size());
     EXPECT_EQ(r.u32(), std::nullopt);

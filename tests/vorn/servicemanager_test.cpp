@@ -6,7 +6,10 @@ using namespace vorn;
 
 namespace {
 
-std::string header11() { return "00 00 00 80 ff ff ff ff 54 53 59 53 " + hex(Bytes().str16("android.os.IServiceManager")); }
+std::string header11()
+{
+    return "00 00 00 80 ff ff ff ff 54 53 59 53 " + hex(Bytes().str16("android.os.IServiceManager"));
+}
 
 struct LookupRow {
     const char *name;
@@ -36,13 +39,25 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LookupRow{"handle_first", Bytes().object(BINDER_TYPE_HANDLE, 9), {0}, 0, 9, ""},
         LookupRow{"status_then_handle_ending_at_the_end", statusAndHandle(), {4}, 0, 9, ""},
-        LookupRow{"object_runs_past_the_end", statusAndHandle(), {8}, 0, -6,
+        LookupRow{"object_runs_past_the_end",
+                  statusAndHandle(),
+                  {8},
+                  0,
+                  -6,
                   "Malformation: Flat binder object size would get to 32, which is greater than buffer size 28\n"},
-        LookupRow{"offset_past_the_end", statusAndHandle(), {40}, 0, -5,
+        LookupRow{"offset_past_the_end",
+                  statusAndHandle(),
+                  {40},
+                  0,
+                  -5,
                   "Malformation: Offset points to 40, which is greater than buffer size 28\n"},
         LookupRow{"no_object", Bytes().u32(0), {}, 0, -1, ""},
         LookupRow{"two_objects", statusAndHandle().object(BINDER_TYPE_HANDLE, 3), {4, 28}, 0, -1, ""},
-        LookupRow{"not_a_handle", Bytes().u32(0).object(BINDER_TYPE_BINDER, 0), {4}, 0, -3,
+        LookupRow{"not_a_handle",
+                  Bytes().u32(0).object(BINDER_TYPE_BINDER, 0),
+                  {4},
+                  0,
+                  -3,
                   "android.os.IServiceManager::GET_SERVICE returned something that's not a strong handle!?\n"},
         LookupRow{"reply_code", statusAndHandle(), {4}, 5, -1, "android.os.IServiceManager::GET_SERVICE returned 5\n"}),
     [](const auto &Info) { return std::string(Info.param.name); });
@@ -90,24 +105,38 @@ const char *const HINT = "(set NOT10=1 for Android 9 and older, A11=1 for Androi
 INSTANTIATE_TEST_SUITE_P(
     Commands, Check,
     ::testing::Values(
-        CheckRow{{"A11"}, {"vorn", "check", "sample"}, [](FakeDriver &f) { f.handleReply(1); },
-                 "Service sample: found\n", "", 0},
-        CheckRow{{"A11"}, {"vorn", "check", "nosuch"},
-                 [](FakeDriver &f) { f.reply(Bytes().u32(0).object(BINDER_TYPE_BINDER, 0).u32(0xc)); }, "",
-                 "Service nosuch: not found\n", 1},
+        CheckRow{{"A11"},
+                 {"vorn", "check", "sample"},
+                 [](FakeDriver &f) { f.handleReply(1); },
+                 "Service sample: found\n",
+                 "",
+                 0},
+        CheckRow{{"A11"},
+                 {"vorn", "check", "nosuch"},
+                 [](FakeDriver &f) { f.reply(Bytes().u32(0).object(BINDER_TYPE_BINDER, 0).u32(0xc)); },
+                 "",
+                 "Service nosuch: not found\n",
+                 1},
         // A header the manager does not accept is a refusal, not "not found".
-        CheckRow{{"A11"}, {"vorn", "check", "sample"}, [](FakeDriver &f) { f.statusReply(-1); }, "",
+        CheckRow{{"A11"},
+                 {"vorn", "check", "sample"},
+                 [](FakeDriver &f) { f.statusReply(-1); },
+                 "",
                  "android.os.IServiceManager::GET_SERVICE was refused with status -1 (0xffffffff): the request "
                  "header may not match the device's release (set NOT10=1 for Android 9 and older, A11=1 for "
                  "Android 11 and later)\n",
                  1},
-        CheckRow{{"NOT10"}, {"vorn", "check", "sample"}, [](FakeDriver &f) { f.statusReply(int32_t(0x80000001)); },
+        CheckRow{{"NOT10"},
+                 {"vorn", "check", "sample"},
+                 [](FakeDriver &f) { f.statusReply(int32_t(0x80000001)); },
                  "",
                  "android.os.IServiceManager::GET_SERVICE was refused with status -2147483647 (0x80000001): the "
                  "request header may not match the device's release (set NOT10=1 for Android 9 and older, A11=1 "
                  "for Android 11 and later)\n",
                  1},
-        CheckRow{{"A11"}, {"vorn", "check", "sample"}, [](FakeDriver &f) { f.answer(Bytes().u32(BR_DEAD_REPLY)); },
+        CheckRow{{"A11"},
+                 {"vorn", "check", "sample"},
+                 [](FakeDriver &f) { f.answer(Bytes().u32(BR_DEAD_REPLY)); },
                  "",
                  "Encountered unexpected code: Code: 0x7205\n"
                  "No reply from the service manager when looking up service 'sample'\n",
@@ -175,7 +204,9 @@ const std::string REFUSED_LIST = std::string("android.os.IServiceManager::LIST_S
 INSTANTIATE_TEST_SUITE_P(
     PerIndex, Listing,
     ::testing::Values(
-        ListRow{"names_then_short_reply", "NOT10", {"vorn", "list"},
+        ListRow{"names_then_short_reply",
+                "NOT10",
+                {"vorn", "list"},
                 [](FakeDriver &f) {
                     f.reply(Bytes().str16("media"));
                     f.reply(Bytes().str16("sample"));
@@ -186,55 +217,91 @@ INSTANTIATE_TEST_SUITE_P(
                     f.answer(Bytes().u32(BR_FAILED_REPLY));
                     described(f, 2, "IEmpty");
                 },
-                "0: media [IMedia]\n1: sample [Method 1598968902 call returned BR_FAILED_REPLY]\n2:  [IEmpty]\n", "",
+                "0: media [IMedia]\n1: sample [Method 1598968902 call returned BR_FAILED_REPLY]\n2:  [IEmpty]\n",
+                "",
                 0},
-        ListRow{"error_status_ends_the_listing", "NOT10", {"vorn", "list"},
+        ListRow{"error_status_ends_the_listing",
+                "NOT10",
+                {"vorn", "list"},
                 [](FakeDriver &f) {
                     f.reply(Bytes().str16("media"));
                     f.reply(Bytes().u32(uint32_t(-74)).u32(0));
                 },
-                "", "Result:Parcel(Error: 0xffffffb6 \"Not a data message\")\n", 1},
-        ListRow{"short_error_is_the_end", "NOT10", {"vorn", "v", "list"},
+                "",
+                "Result:Parcel(Error: 0xffffffb6 \"Not a data message\")\n",
+                1},
+        ListRow{"short_error_is_the_end",
+                "NOT10",
+                {"vorn", "v", "list"},
                 [](FakeDriver &f) {
                     f.reply(Bytes().str16("a"));
                     f.reply(Bytes().u32(uint32_t(-74)));
                     described(f, 1, "I");
                 },
-                "0: a [I]\n", "", 0},
-        ListRow{"refused_at_index_0", "NOT10", {"vorn", "list"},
+                "0: a [I]\n",
+                "",
+                0},
+        ListRow{"refused_at_index_0",
+                "NOT10",
+                {"vorn", "list"},
                 [](FakeDriver &f) {
                     f.statusReply(-1);
                     f.statusReply(-1); // the probe is refused as well
                 },
-                "", REFUSED_LIST, 1},
-        ListRow{"really_empty", "NOT10", {"vorn", "v", "list"},
+                "",
+                REFUSED_LIST,
+                1},
+        ListRow{"really_empty",
+                "NOT10",
+                {"vorn", "v", "list"},
                 [](FakeDriver &f) {
                     f.statusReply(-1);
                     f.reply(Bytes().u32(0)); // the probe is answered: the header is fine
                 },
-                "", "", 0},
-        ListRow{"status_only_later_is_the_end", "NOT10", {"vorn", "list"},
+                "",
+                "",
+                0},
+        ListRow{"status_only_later_is_the_end",
+                "NOT10",
+                {"vorn", "list"},
                 [](FakeDriver &f) {
                     f.reply(Bytes().str16("a"));
                     f.statusReply(-1);
                     described(f, 1, "I");
                 },
-                "0: a [I]\n", "", 0},
-        ListRow{"no_reply", "NOT10", {"vorn", "list"}, [](FakeDriver &f) { f.reply(Bytes().str16("a")); }, "",
+                "0: a [I]\n",
+                "",
+                0},
+        ListRow{"no_reply",
+                "NOT10",
+                {"vorn", "list"},
+                [](FakeDriver &f) { f.reply(Bytes().str16("a")); },
+                "",
                 "Encountered unexpected code: none\n"
                 "Error sending android.os.IServiceManager::LIST_SERVICES(1) to Node 0\n",
                 1},
-        ListRow{"name_longer_than_reply", "NOT10", {"vorn", "list"},
-                [](FakeDriver &f) { f.reply(Bytes().u32(10).u32(0x00610061)); }, "",
-                "Reply to android.os.IServiceManager::LIST_SERVICES(0) is too short for its name\n", 1}),
+        ListRow{"name_longer_than_reply",
+                "NOT10",
+                {"vorn", "list"},
+                [](FakeDriver &f) { f.reply(Bytes().u32(10).u32(0x00610061)); },
+                "",
+                "Reply to android.os.IServiceManager::LIST_SERVICES(0) is too short for its name\n",
+                1}),
     [](const auto &Info) { return std::string(Info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     Vector, Listing,
     ::testing::Values(
-        ListRow{"none", "A11", {"vorn", "list"}, [](FakeDriver &f) { f.reply(Bytes().u32(0).u32(0)); },
-                "Found 0 services:\n", "", 0},
-        ListRow{"walk_and_null_name", "A11", {"vorn", "v", "list"},
+        ListRow{"none",
+                "A11",
+                {"vorn", "list"},
+                [](FakeDriver &f) { f.reply(Bytes().u32(0).u32(0)); },
+                "Found 0 services:\n",
+                "",
+                0},
+        ListRow{"walk_and_null_name",
+                "A11",
+                {"vorn", "v", "list"},
                 [](FakeDriver &f) {
                     f.reply(Bytes().u32(0).u32(4).str16("a").str16("ab").null16().str16("b"));
                     described(f, 1, "IA");
@@ -242,28 +309,51 @@ INSTANTIATE_TEST_SUITE_P(
                     described(f, 3, "INull");
                     described(f, 4, "IB");
                 },
-                "Found 4 services:\n0\ta [IA]\n1\tab [IAB]\n2\t [INull]\n3\tb [IB]\n", "", 0},
-        ListRow{"failure_text_is_not_repeated", "A11", {"vorn", "list"},
+                "Found 4 services:\n0\ta [IA]\n1\tab [IAB]\n2\t [INull]\n3\tb [IB]\n",
+                "",
+                0},
+        ListRow{"failure_text_is_not_repeated",
+                "A11",
+                {"vorn", "list"},
                 [](FakeDriver &f) {
                     f.reply(Bytes().u32(0).u32(2).str16("x").str16("y"));
                     f.handleReply(7);
                     f.answer(Bytes().u32(BR_FAILED_REPLY));
                     described(f, 8, "IY");
                 },
-                "Found 2 services:\n0\tx [Method 1598968902 call returned BR_FAILED_REPLY]\n1\ty [IY]\n", "", 0},
-        ListRow{"reply_code", "A11", {"vorn", "list"}, [](FakeDriver &f) { f.reply(Bytes().u32(3).u32(0)); }, "",
-                "Error - reply code was 3\n", 3},
+                "Found 2 services:\n0\tx [Method 1598968902 call returned BR_FAILED_REPLY]\n1\ty [IY]\n",
+                "",
+                0},
+        ListRow{"reply_code",
+                "A11",
+                {"vorn", "list"},
+                [](FakeDriver &f) { f.reply(Bytes().u32(3).u32(0)); },
+                "",
+                "Error - reply code was 3\n",
+                3},
         ListRow{"refused", "A11", {"vorn", "list"}, [](FakeDriver &f) { f.statusReply(-1); }, "", REFUSED_LIST, 1},
-        ListRow{"fewer_names_than_announced", "A11", {"vorn", "list"},
+        ListRow{"fewer_names_than_announced",
+                "A11",
+                {"vorn", "list"},
                 [](FakeDriver &f) {
                     f.reply(Bytes().u32(0).u32(3).str16("a").u32(1000));
                     described(f, 1, "I");
                 },
                 "Found 3 services:\n0\ta [I]\n",
-                "Reply to android.os.IServiceManager::LIST_SERVICES ends after 1 of the 3 names it announces\n", 1},
-        ListRow{"empty_reply", "A11", {"vorn", "list"}, [](FakeDriver &f) { f.reply(Bytes()); }, "",
-                "No data\nReply to android.os.IServiceManager::LIST_SERVICES is too short (0 bytes)\n", 1},
-        ListRow{"no_reply", "A11", {"vorn", "list"}, [](FakeDriver &f) { f.answer(Bytes().u32(BR_DEAD_REPLY)); }, "",
+                "Reply to android.os.IServiceManager::LIST_SERVICES ends after 1 of the 3 names it announces\n",
+                1},
+        ListRow{"empty_reply",
+                "A11",
+                {"vorn", "list"},
+                [](FakeDriver &f) { f.reply(Bytes()); },
+                "",
+                "No data\nReply to android.os.IServiceManager::LIST_SERVICES is too short (0 bytes)\n",
+                1},
+        ListRow{"no_reply",
+                "A11",
+                {"vorn", "list"},
+                [](FakeDriver &f) { f.answer(Bytes().u32(BR_DEAD_REPLY)); },
+                "",
                 "Encountered unexpected code: Code: 0x7205\n"
                 "Error getting reply buffer from Node 0 for android.os.IServiceManager::LIST_SERVICES(0)\n",
                 1}),
@@ -388,8 +478,9 @@ TEST_F(HidlListing, RefusesWhatItCannotTrust)
     for (const Row &row : std::vector<Row>{
              {"error status", [](FakeDriver &f) { f.reply(Bytes().u32(1)); }, "",
               "Error parcel received! Please notify ZQ\n"},
-             {"handle object", [](FakeDriver &f) { f.reply(Bytes().u32(0).object(BINDER_TYPE_HANDLE, 1).u64(0).u64(0)); },
-              "", "Unexpected FBO type: 0x73682a85\n"},
+             {"handle object",
+              [](FakeDriver &f) { f.reply(Bytes().u32(0).object(BINDER_TYPE_HANDLE, 1).u64(0).u64(0)); }, "",
+              "Unexpected FBO type: 0x73682a85\n"},
              {"too short", [](FakeDriver &f) { f.reply(Bytes().u32(0).u32(BINDER_TYPE_PTR)); }, "",
               "Reply to android.hidl.manager@1.0::IServiceManager::list is too short (8 bytes)\n"},
              {"no reply", [](FakeDriver &f) { f.answer(Bytes().u32(BR_DEAD_REPLY)); }, "",

@@ -40,19 +40,39 @@ TEST_P(Builder, WritesTheHeaderWordsOfEachReleaseAndNamespace)
 INSTANTIATE_TEST_SUITE_P(
     Rows, Builder,
     ::testing::Values(
-        BuilderRow{11, NS_BINDER, "android.os.IServiceManager", {}, BC_TRANSACTION, 68,
+        BuilderRow{11,
+                   NS_BINDER,
+                   "android.os.IServiceManager",
+                   {},
+                   BC_TRANSACTION,
+                   68,
                    "00 00 00 80 ff ff ff ff 54 53 59 53 " + smToken()},
-        BuilderRow{10, NS_BINDER, "android.os.IServiceManager", {}, BC_TRANSACTION, 68,
+        BuilderRow{10,
+                   NS_BINDER,
+                   "android.os.IServiceManager",
+                   {},
+                   BC_TRANSACTION,
+                   68,
                    "00 00 00 80 ff ff ff ff " + smToken()},
         BuilderRow{9, NS_BINDER, "android.os.IServiceManager", {}, BC_TRANSACTION, 68, "00 00 40 00 " + smToken()},
         BuilderRow{0, NS_BINDER, nullptr, {}, BC_TRANSACTION, 68, "00 00 40 00"},
         BuilderRow{11, NS_VNDBINDER, nullptr, {}, BC_TRANSACTION, 68, "00 00 00 80 ff ff ff ff 52 44 4e 56"},
-        BuilderRow{10, NS_VNDBINDER, "I", {9, 0, 0, 0}, BC_TRANSACTION, 68,
+        BuilderRow{10,
+                   NS_VNDBINDER,
+                   "I",
+                   {9, 0, 0, 0},
+                   BC_TRANSACTION,
+                   68,
                    "00 00 00 80 ff ff ff ff 01 00 00 00 49 00 00 00 09 00 00 00"},
-        BuilderRow{11, NS_HWBINDER, "android.hidl.manager@1.0::IServiceManager", {}, BC_TRANSACTION_SG, 76,
+        BuilderRow{11,
+                   NS_HWBINDER,
+                   "android.hidl.manager@1.0::IServiceManager",
+                   {},
+                   BC_TRANSACTION_SG,
+                   76,
                    hex(Bytes(std::string_view("android.hidl.manager@1.0::IServiceManager\0\0\0", 44)))},
-        BuilderRow{9, NS_HWBINDER, "abcd", {1, 2, 3, 4}, BC_TRANSACTION_SG, 76,
-                   "61 62 63 64 00 00 00 00 01 02 03 04"}));
+        BuilderRow{
+            9, NS_HWBINDER, "abcd", {1, 2, 3, 4}, BC_TRANSACTION_SG, 76, "61 62 63 64 00 00 00 00 01 02 03 04"}));
 
 using Requests = VornTest;
 
@@ -91,11 +111,10 @@ TEST_F(Requests, DebugShowsTheRequestTheCodesAndTheReply)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("Sending method (null):PING_TRANSACTION to descriptor 0\n0x0000: 00 63 40 40 ", 0), 0u)
         << r.err;
-    for (const char *line : {"RC: 0 - write_consumed : 68  read consumed : 76\n", "CODE.. @0x0: 0x720c (BR_NOOP)\n",
-                             "CODE.. @0x4: 0x7206 (BR_TRANSACTION_COMPLETE)\n",
-                             "CODE.. @0x8: 0x80407203 (BR_REPLY)\n0x0000: 03 72 40 80 ",
-                             " from PID 4321 (UID: 1000): Code 0\n", "(8 bytes) 0x4 \n",
-                             "(28 bytes):\n0x0000: 00 00 00 00 85 2A 68 73 "})
+    for (const char *line :
+         {"RC: 0 - write_consumed : 68  read consumed : 76\n", "CODE.. @0x0: 0x720c (BR_NOOP)\n",
+          "CODE.. @0x4: 0x7206 (BR_TRANSACTION_COMPLETE)\n", "CODE.. @0x8: 0x80407203 (BR_REPLY)\n0x0000: 03 72 40 80 ",
+          " from PID 4321 (UID: 1000): Code 0\n", "(8 bytes) 0x4 \n", "(28 bytes):\n0x0000: 00 00 00 00 85 2A 68 73 "})
         EXPECT_NE(r.err.find(line), std::string::npos) << line;
 }
 
@@ -144,18 +163,32 @@ INSTANTIATE_TEST_SUITE_P(
         WalkRow{"ordinary", {concat(Bytes().u32(BR_NOOP).u32(BR_TRANSACTION_COMPLETE), fakeReplyRecord())}, true, ""},
         WalkRow{"reply in a second read",
                 {Bytes().u32(BR_NOOP).u32(BR_TRANSACTION_COMPLETE), concat(Bytes().u32(BR_NOOP), fakeReplyRecord())},
-                true, ""},
+                true,
+                ""},
         // A payload word equal to a return code is not taken for one.
         WalkRow{"payload looks like a code",
-                {concat(Bytes().u32(BR_INCREFS).u64(BR_FAILED_REPLY).u64(BR_DEAD_REPLY), fakeReplyRecord())}, true, ""},
-        WalkRow{"dead reply", {Bytes().u32(BR_NOOP).u32(BR_DEAD_REPLY)}, false, "Encountered unexpected code: Code: 0x7205\n"},
-        WalkRow{"unknown code", {Bytes().u32(0x1234).u32(BR_REPLY)}, false, "Encountered unexpected code: Code: 0x1234\n"},
-        WalkRow{"driver error", {Bytes().u32(BR_ERROR).u32(uint32_t(-22))}, false, "Encountered unexpected code: BR_ERROR\n"},
+                {concat(Bytes().u32(BR_INCREFS).u64(BR_FAILED_REPLY).u64(BR_DEAD_REPLY), fakeReplyRecord())},
+                true,
+                ""},
+        WalkRow{"dead reply",
+                {Bytes().u32(BR_NOOP).u32(BR_DEAD_REPLY)},
+                false,
+                "Encountered unexpected code: Code: 0x7205\n"},
+        WalkRow{
+            "unknown code", {Bytes().u32(0x1234).u32(BR_REPLY)}, false, "Encountered unexpected code: Code: 0x1234\n"},
+        WalkRow{"driver error",
+                {Bytes().u32(BR_ERROR).u32(uint32_t(-22))},
+                false,
+                "Encountered unexpected code: BR_ERROR\n"},
         WalkRow{"nothing read", {}, false, "Encountered unexpected code: none\n"},
         WalkRow{"bookkeeping then nothing", {Bytes().u32(BR_NOOP)}, false, "Encountered unexpected code: none\n"},
-        WalkRow{"truncated reply", {Bytes().u32(BR_TRANSACTION_COMPLETE).u32(BR_REPLY).u64(0).u64(0)}, false,
+        WalkRow{"truncated reply",
+                {Bytes().u32(BR_TRANSACTION_COMPLETE).u32(BR_REPLY).u64(0).u64(0)},
+                false,
                 "Encountered truncated code: BR_REPLY\n"},
-        WalkRow{"truncated payload", {Bytes().u32(BR_NOOP).u32(BR_INCREFS).u32(1)}, false,
+        WalkRow{"truncated payload",
+                {Bytes().u32(BR_NOOP).u32(BR_INCREFS).u32(1)},
+                false,
                 "Encountered truncated code: BR_INCREFS\n"},
         WalkRow{"failed reply", {Bytes().u32(BR_NOOP).u32(BR_TRANSACTION_COMPLETE).u32(BR_FAILED_REPLY)}, false, ""}),
     [](const auto &Info) {
