@@ -13,6 +13,7 @@ int androidVer;
 int g_BinderFd = -1;
 const uint8_t *g_RecvArea;
 char safeWords[1024];
+bool g_HeaderProven;
 
 namespace {
 
@@ -97,8 +98,9 @@ int run(int argc, char **argv)
 {
     g_Color = getenv("ZQCOLOR") != nullptr;
     g_Debug = getenv("ZQDEBUG") != nullptr;
+    const char *progname = argc > 0 && argv[0] ? argv[0] : "vorn";
     if (argc < 2) {
-        help(argv[0]);
+        help(progname);
         return 0;
     }
     std::string sdk = device().property("ro.build.version.sdk");
@@ -137,7 +139,7 @@ int run(int argc, char **argv)
         }
         return command.run(words, argv + c);
     }
-    help(argv[0]);
+    help(progname);
     return 10;
 }
 
@@ -219,11 +221,15 @@ void help(const char *progname)
 int vornMain(int argc, char **argv)
 {
     safeWords[0] = '\0';
+    g_HeaderProven = false;
+    int status;
     try {
-        return run(argc, argv);
+        status = run(argc, argv);
     } catch (const Quit &q) {
-        return q.status;
+        status = q.status;
     }
+    // Only the low 8 bits reach the shell: a failure must not read as success there.
+    return status != 0 && (status & 0xff) == 0 ? 1 : status;
 }
 
 } // namespace vorn

@@ -114,9 +114,9 @@ Parcel serializeFD(int WhichFd)
     return bytes;
 }
 
-int isErrorParcel(std::span<const uint8_t> ReplyParcel)
+int isErrorParcel(std::span<const uint8_t> Data)
 {
-    Reader reader(ReplyParcel);
+    Reader reader(Data);
     auto code = reader.u32();
     if (!code)
         return 0;
@@ -125,11 +125,11 @@ int isErrorParcel(std::span<const uint8_t> ReplyParcel)
     case -3: {
         // The message is cut at the parcel's end rather than read past it.
         auto len = reader.u32();
-        size_t avail = ReplyParcel.size() > 8 ? (ReplyParcel.size() - 8) / 2 : 0;
+        size_t avail = Data.size() > 8 ? (Data.size() - 8) / 2 : 0;
         size_t n = len && *len != 0xffffffff ? std::min<size_t>(*len, avail) : 0;
         std::u16string units(n, u'\0');
         if (n)
-            std::memcpy(units.data(), ReplyParcel.data() + 8, 2 * n);
+            std::memcpy(units.data(), Data.data() + 8, 2 * n);
         fprintf(stderr, "Result:Parcel(Error: 0xffffffd6 \"%s\")\n", UTF16ToUTF8(units).c_str());
         return 1;
     }

@@ -8,14 +8,17 @@
 namespace vorn {
 namespace {
 
-// A status-only answer means the manager did not accept the request at all; the usual
-// cause is a request header built for another release.
-[[noreturn]] void refused(const char *Request, int32_t Status)
+// A status-only answer to the first request means the manager did not accept our header at
+// all, and nothing will work; a later one is a plain refusal of that one request.
+void refused(const char *Request, int32_t Status)
 {
-    fprintf(stderr,
-            "%s was refused with status %d (0x%x): the request header may not match the device's release "
-            "(set NOT10=1 for Android 9 and older, A11=1 for Android 11 and later)\n",
-            Request, Status, uint32_t(Status));
+    fprintf(stderr, "%s was refused with status %d (0x%x)", Request, Status, uint32_t(Status));
+    if (g_HeaderProven) {
+        fputc('\n', stderr);
+        return;
+    }
+    fprintf(stderr, ": the request header may not match the device's release (set NOT10=1 for Android 9 and "
+                    "older, A11=1 for Android 11 and later)\n");
     endProcess(1);
 }
 
@@ -27,7 +30,9 @@ namespace {
 
 std::optional<binder_transaction_data> askManager(uint32_t Code, const Parcel &Args)
 {
-    return sendMethodToServiceTarget(0, Code, SM_INTERFACE, Args);
+    auto reply = sendMethodToServiceTarget(0, Code, SM_INTERFACE, Args);
+    g_HeaderProven = g_HeaderProven || (reply && !statusOnly(*reply));
+    return reply;
 }
 
 // What stands in the brackets of a listing line: the interface, or why there is none.
@@ -59,7 +64,7 @@ int listPerIndex(serviceFunc S)
             fprintf(stderr, "Error sending android.os.IServiceManager::LIST_SERVICES(%d) to Node 0\n", int(s));
             return 1;
         }
-        auto parcel = getReplyParcelBuf(&*reply);
+        auto parcel = getReplyParcelBuf(*reply);
         if (!parcel) {
             fprintf(stderr,
                     "Error getting reply buffer from Node 0 for android.os.IServiceManager::LIST_SERVICES(%d)\n",
@@ -99,13 +104,15 @@ int listVector(serviceFunc S)
     Parcel args;
     putU32(args, 15); // every dump priority
     auto reply = askManager(SVC_MGR_LIST_SERVICES, args);
-    auto parcel = reply ? getReplyParcelBuf(&*reply) : std::nullopt;
+    auto parcel = reply ? getReplyParcelBuf(*reply) : std::nullopt;
     if (!parcel) {
         fprintf(stderr, "Error getting reply buffer from Node 0 for android.os.IServiceManager::LIST_SERVICES(0)\n");
         return 1;
     }
-    if (auto status = statusOnly(*reply))
+    if (auto status = statusOnly(*reply)) {
         refused("android.os.IServiceManager::LIST_SERVICES", *status);
+        return 1;
+    }
     Reader reader(parcel->data);
     auto code = reader.u32();
     if (code && *code != 0) {
@@ -143,16 +150,17 @@ int listVector(serviceFunc S)
 }
 
 // The scatter-gather buffers that came with a reply, found through its offsets.
-std::vector<std::span<const uint8_t>> deliveredBuffers(const ReplyParcel &Parcel)
+std::vector<std::span<const uint8_t>> deliveredBuffers(const ReceivedParcel &Received)
 {
     std::vector<std::span<const uint8_t>> buffers;
-    Reader offsets(Parcel.offsets);
+    Reader offsets(Received.offsets);
     while (auto offset = offsets.u64()) {
-        if (*offset > Parcel.data.size())
-            continue;
-        auto object = Reader(Parcel.data, size_t(*offset)).record<binder_buffer_object>();
-        if (object && object->type == BINDER_TYPE_PTR && insideReceiveArea(object->buffer, object->length))
-            buffers.push_back({fromAddress(object->buffer), size_t(object->length)});
+        auto object = Reader(Received.data, size_t(std::min<uint64_t>(*offset, Received.data.size())))
+                          .record<binder_buffer_object>();
+        auto bytes = object && object->type == BINDER_TYPE_PTR ? bytesAt(receiveArea(), object->buffer, object->length)
+                                                               : std::nullopt;
+        if (bytes)
+            buffers.push_back(*bytes);
     }
     return buffers;
 }
@@ -161,11 +169,9 @@ std::vector<std::span<const uint8_t>> deliveredBuffers(const ReplyParcel &Parcel
 std::optional<std::span<const uint8_t>> delivered(const std::vector<std::span<const uint8_t>> &Buffers, uint64_t Addr,
                                                   uint64_t Length)
 {
-    for (auto buffer : Buffers) {
-        uint64_t base = uint64_t(uintptr_t(buffer.data()));
-        if (Addr >= base && Length <= buffer.size() && Addr - base <= buffer.size() - Length)
-            return buffer.subspan(size_t(Addr - base), size_t(Length));
-    }
+    for (auto buffer : Buffers)
+        if (auto bytes = bytesAt(buffer, Addr, Length))
+            return bytes;
     fprintf(stderr, "Reply record at 0x%llx (%llu bytes) lies outside the buffers the driver delivered\n",
             (unsigned long long)Addr, (unsigned long long)Length);
     return std::nullopt;
@@ -184,10 +190,12 @@ int getService(const char *ServiceName)
     auto reply = askManager(SVC_MGR_CHECK_SERVICE, name);
     if (!reply) {
         fprintf(stderr, "No reply from the service manager when looking up service '%s'\n", ServiceName);
-        endProcess(1);
+        return LOOKUP_NO_REPLY;
     }
-    if (auto status = statusOnly(*reply))
+    if (auto status = statusOnly(*reply)) {
         refused("android.os.IServiceManager::GET_SERVICE", *status);
+        return -1;
+    }
     if (reply->code != 0) {
         fprintf(stderr, "android.os.IServiceManager::GET_SERVICE returned %d\n", int(reply->code));
         return -1;
@@ -198,7 +206,7 @@ int getService(const char *ServiceName)
                     (long long)(reply->offsets_size / 8));
         return -1;
     }
-    auto parcel = replyParcel(*reply);
+    auto parcel = getReplyParcelBuf(*reply, false);
     if (!parcel)
         return -1;
     uint64_t offset = Reader(parcel->offsets).u64().value_or(0);
@@ -225,10 +233,13 @@ int getService(const char *ServiceName)
 int checkService(int argc, char **argv)
 {
     const char *name = argc > 1 ? argv[1] : nullptr;
-    if (name && getService(name) >= 0) {
+    int desc = name ? getService(name) : -1;
+    if (desc >= 0) {
         printf("Service %s: found\n", name);
         return 0;
     }
+    if (desc == LOOKUP_NO_REPLY) // not an answer either way
+        return 1;
     fprintf(stderr, "Service %s: not found\n", name ? name : "");
     return 1;
 }
@@ -238,9 +249,14 @@ std::optional<std::string> getInterfaceOfDesc(int Desc)
     auto reply = sendMethodToServiceTarget(Desc, INTERFACE_TRANSACTION, nullptr, {});
     if (!reply)
         return std::nullopt;
-    auto parcel = getReplyParcelBuf(&*reply);
+    auto parcel = getReplyParcelBuf(*reply);
     if (!parcel) {
         fprintf(stderr, "Error getting reply buffer from desc %d for INTERFACE_TRANSACTION)\n", Desc);
+        return std::nullopt;
+    }
+    if (auto status = statusOnly(*reply)) {
+        fprintf(stderr, "INTERFACE_TRANSACTION to desc %d was refused with status %d (0x%x)\n", Desc, *status,
+                uint32_t(*status));
         return std::nullopt;
     }
     auto units = Reader(parcel->data).string16();
@@ -262,7 +278,7 @@ int listServicesHW(serviceFunc)
         fprintf(stderr, "?! Try ZQDEBUG=1 and please send ZQ output\n");
         return 1;
     }
-    auto parcel = replyParcel(*reply);
+    auto parcel = getReplyParcelBuf(*reply, false);
     if (!parcel)
         return 1;
     if (g_Debug)

@@ -8,6 +8,8 @@ namespace vorn {
 namespace {
 
 uint8_t replyBuf[2048]; // shared by every transaction; the next one overwrites it
+// The last reply as the driver wrote it, from its BR_REPLY word to the end of the read data.
+std::span<const uint8_t> lastReply;
 
 uint64_t address(const void *P) { return uint64_t(uintptr_t(P)); }
 
@@ -85,6 +87,7 @@ std::optional<binder_transaction_data> awaitReply(uint32_t Method, const char *I
             if (code == BR_REPLY) {
                 binder_transaction_data reply;
                 std::memcpy(&reply, replyBuf + pos, sizeof reply);
+                lastReply = std::span(replyBuf + at, ReadLen - at);
                 if (g_Debug) {
                     if (g_Color)
                         printf("%s\n", CYAN);
@@ -108,18 +111,21 @@ std::optional<binder_transaction_data> awaitReply(uint32_t Method, const char *I
 
 } // namespace
 
-bool insideReceiveArea(uint64_t Addr, uint64_t Size)
+std::optional<std::span<const uint8_t>> bytesAt(std::span<const uint8_t> Area, uint64_t Addr, uint64_t Size)
 {
-    uint64_t base = address(g_RecvArea);
-    return g_RecvArea && Addr >= base && Size <= RECV_AREA_SIZE && Addr - base <= RECV_AREA_SIZE - Size;
+    uint64_t base = address(Area.data());
+    if (Area.empty() || Addr < base || Size > Area.size() || Addr - base > Area.size() - Size)
+        return std::nullopt;
+    return Area.subspan(size_t(Addr - base), size_t(Size));
 }
 
-const uint8_t *fromAddress(uint64_t Addr) { return reinterpret_cast<const uint8_t *>(uintptr_t(Addr)); }
+std::span<const uint8_t> receiveArea() { return {g_RecvArea, g_RecvArea ? RECV_AREA_SIZE : 0}; }
 
 const char *color(const char *Escape) { return g_Color ? Escape : ""; }
 
 bool isprint(int C) { return C >= 0x20 && C <= 0x7e; }
 
+// Each line is built whole and written at once: a reply can hold thousands of bytes.
 void hexDump(const void *Buf, size_t Size, uint64_t Addr)
 {
     const uint8_t *bytes = static_cast<const uint8_t *>(Buf);
@@ -127,13 +133,17 @@ void hexDump(const void *Buf, size_t Size, uint64_t Addr)
         fputs("  \n", stderr);
     for (size_t line = 0; line < Size; line += 16) {
         size_t n = std::min<size_t>(16, Size - line);
-        fprintf(stderr, "0x%04lX: ", (unsigned long)uint32_t(Addr + line));
+        char text[96];
+        int at = snprintf(text, sizeof text, "0x%04lX: ", (unsigned long)uint32_t(Addr + line));
         for (size_t i = 0; i < 16; ++i)
-            i < n ? fprintf(stderr, "%02X ", bytes[line + i]) : fputs("   ", stderr);
-        fputs("  ", stderr);
+            at += i < n ? snprintf(text + at, sizeof text - at, "%02X ", bytes[line + i])
+                        : snprintf(text + at, sizeof text - at, "   ");
+        text[at++] = ' ';
+        text[at++] = ' ';
         for (size_t i = 0; i < n; ++i)
-            fputc(isprint(bytes[line + i]) ? bytes[line + i] : '.', stderr);
-        fputc('\n', stderr);
+            text[at++] = isprint(bytes[line + i]) ? char(bytes[line + i]) : '.';
+        text[at++] = '\n';
+        fwrite(text, 1, size_t(at), stderr);
     }
 }
 
@@ -238,62 +248,52 @@ std::optional<binder_transaction_data> sendMethodToServiceTarget(int Desc, uint3
     return awaitReply(Method, Interface, readLen);
 }
 
-std::optional<ReplyParcel> replyParcel(const binder_transaction_data &Reply)
+std::optional<ReceivedParcel> getReplyParcelBuf(const binder_transaction_data &Reply, bool Report)
 {
-    if (!insideReceiveArea(Reply.buffer, Reply.data_size)) {
+    if (Report && g_Debug) {
+        fprintf(stderr, "%sReply - :\n", color(CYAN));
+        hexDump(lastReply.data(), std::min<size_t>(96, lastReply.size()), 0);
+        fprintf(stderr, " from PID %d (UID: %d): Code %d\n", Reply.sender_pid, int(Reply.sender_euid), int(Reply.code));
+    }
+    if (Report && Reply.data_size == 0)
+        fprintf(stderr, "No data\n");
+    auto data = bytesAt(receiveArea(), Reply.buffer, Reply.data_size);
+    if (!data) {
         fprintf(stderr, "Reply data at 0x%llx (%llu bytes) lies outside the receive area\n",
                 (unsigned long long)Reply.buffer, (unsigned long long)Reply.data_size);
         return std::nullopt;
     }
-    if (Reply.offsets_size && !insideReceiveArea(Reply.offsets, Reply.offsets_size)) {
+    auto offsets =
+        Reply.offsets_size ? bytesAt(receiveArea(), Reply.offsets, Reply.offsets_size) : std::span<const uint8_t>();
+    if (!offsets) {
         fprintf(stderr, "Reply offsets at 0x%llx (%llu bytes) lie outside the receive area\n",
                 (unsigned long long)Reply.offsets, (unsigned long long)Reply.offsets_size);
         return std::nullopt;
     }
-    return ReplyParcel{{fromAddress(Reply.buffer), size_t(Reply.data_size)},
-                       {Reply.offsets_size ? fromAddress(Reply.offsets) : nullptr, size_t(Reply.offsets_size)}};
-}
-
-std::optional<ReplyParcel> getReplyParcelBuf(const binder_transaction_data *Reply)
-{
-    if (!Reply)
-        return std::nullopt;
-    if (g_Debug) {
-        fprintf(stderr, "%sReply - :\n", color(CYAN));
-        uint8_t raw[4 + sizeof *Reply];
-        std::memcpy(raw, &BR_REPLY, 4);
-        std::memcpy(raw + 4, Reply, sizeof *Reply);
-        hexDump(raw, sizeof raw, 0);
-        fprintf(stderr, " from PID %d (UID: %d): Code %d\n", Reply->sender_pid, int(Reply->sender_euid),
-                int(Reply->code));
-    }
-    if (Reply->data_size == 0)
-        fprintf(stderr, "No data\n");
-    auto parcel = replyParcel(*Reply);
-    if (parcel && g_Debug) {
-        fprintf(stderr, "Buffer: 0x%llx (%llx bytes)\n", (unsigned long long)Reply->buffer,
-                (unsigned long long)Reply->data_size);
-        fprintf(stderr, "Offsets: 0x%llx (%llx bytes)", (unsigned long long)Reply->offsets,
-                (unsigned long long)Reply->offsets_size);
-        Reader offsets(parcel->offsets);
-        while (auto offset = offsets.u64())
+    if (Report && g_Debug) {
+        fprintf(stderr, "Buffer: 0x%llx (%llx bytes)\n", (unsigned long long)Reply.buffer,
+                (unsigned long long)Reply.data_size);
+        fprintf(stderr, "Offsets: 0x%llx (%llx bytes)", (unsigned long long)Reply.offsets,
+                (unsigned long long)Reply.offsets_size);
+        Reader entries(*offsets);
+        while (auto offset = entries.u64())
             fprintf(stderr, " 0x%llx ", (unsigned long long)*offset);
         fprintf(stderr, "\n");
-        if (!parcel->data.empty()) {
-            fprintf(stderr, "Contents of buffer @0x%llx (%lld bytes):\n", (unsigned long long)Reply->buffer,
-                    (long long)Reply->data_size);
-            hexDump(parcel->data.data(), parcel->data.size(), 0);
+        if (!data->empty()) {
+            fprintf(stderr, "Contents of buffer @0x%llx (%lld bytes):\n", (unsigned long long)Reply.buffer,
+                    (long long)Reply.data_size);
+            hexDump(data->data(), data->size(), 0);
             fputs(color(RESET), stderr);
         }
     }
-    return parcel;
+    return ReceivedParcel{*data, *offsets};
 }
 
 std::optional<int32_t> statusOnly(const binder_transaction_data &Reply)
 {
     if (!(Reply.flags & TF_STATUS_CODE))
         return std::nullopt;
-    auto parcel = replyParcel(Reply);
+    auto parcel = getReplyParcelBuf(Reply, false);
     auto status = parcel ? Reader(parcel->data).u32() : std::nullopt;
     return int32_t(status.value_or(0));
 }

@@ -2,6 +2,7 @@
 // transaction codes, the kernel's binder records, the device seam and the parcel reader.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +31,9 @@ extern int g_BinderFd;
 extern const uint8_t *g_RecvArea; // the driver's receive area, mapped read-only
 constexpr size_t RECV_AREA_SIZE = 0xfe000;
 extern char safeWords[1024]; // failure text of the last failed reply
+// Whether the service manager has accepted a request of ours in this run: only then is a
+// refusal not a sign of a request header built for another release.
+extern bool g_HeaderProven;
 
 // Ends the command with a status; caught by vornMain so the tool stays testable in process.
 struct Quit {
@@ -232,14 +236,15 @@ int serializeUTF8(std::string_view UTF8s, Parcel &Buf);
 std::u16string UTF16(std::string_view UTF8);
 std::string UTF16ToUTF8(std::u16string_view UTF16);
 Parcel serializeFD(int WhichFd);
-int isErrorParcel(std::span<const uint8_t> ReplyParcel);
+int isErrorParcel(std::span<const uint8_t> Data);
 uint32_t ntohl(uint32_t Net);
 
 // Reads a parcel front to back and refuses to go past its end: every read that does not
 // fit yields nullopt and leaves the reader at the end, so a chain of reads stops at once.
 class Reader {
 public:
-    explicit Reader(std::span<const uint8_t> Data, size_t Pos = 0) : data(Data), pos(Pos) {}
+    // A start past the end leaves the reader at the end.
+    explicit Reader(std::span<const uint8_t> Data, size_t Pos = 0) : data(Data), pos(std::min(Pos, Data.size())) {}
     std::optional<uint32_t> u32();
     std::optional<uint64_t> u64();
     std::optional<std::u16string> string16(); // a null string (count -1) reads as empty
@@ -272,23 +277,23 @@ std::optional<binder_transaction_data> sendMethodToServiceTarget(int Desc, uint3
                                                                  std::span<const uint8_t> Args);
 
 // A reply parcel as the driver placed it in the receive area.
-struct ReplyParcel {
+struct ReceivedParcel {
     std::span<const uint8_t> data;
     std::span<const uint8_t> offsets; // 8 bytes per object
 };
-// Whether Size bytes at Addr lie wholly inside the receive area.
-bool insideReceiveArea(uint64_t Addr, uint64_t Size);
-const uint8_t *fromAddress(uint64_t Addr);
+// The Size bytes at Addr, when they lie wholly inside Area.
+std::optional<std::span<const uint8_t>> bytesAt(std::span<const uint8_t> Area, uint64_t Addr, uint64_t Size);
+std::span<const uint8_t> receiveArea();
 
-// The reply's data and offsets, checked to lie inside the receive area; no other output.
-std::optional<ReplyParcel> replyParcel(const binder_transaction_data &Reply);
-// The same with the debug report of the reply and the "No data" notice.
-std::optional<ReplyParcel> getReplyParcelBuf(const binder_transaction_data *Reply);
+// The reply's data and offsets, checked to lie inside the receive area. With Report, the
+// "No data" notice and, in debug mode, the report of the reply as the driver delivered it.
+std::optional<ReceivedParcel> getReplyParcelBuf(const binder_transaction_data &Reply, bool Report = true);
 // The status of a reply that holds only a status (TF_STATUS_CODE set), else nullopt.
 std::optional<int32_t> statusOnly(const binder_transaction_data &Reply);
 
 // ---- Service manager --------------------------------------------------------------------
 using serviceFunc = int (*)(const char *);
+constexpr int LOOKUP_NO_REPLY = -2; // the manager gave no reply at all
 int getService(const char *ServiceName);
 int checkService(int argc, char **argv);
 std::optional<std::string> getInterfaceOfDesc(int Desc);

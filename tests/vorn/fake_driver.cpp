@@ -158,4 +158,5 @@ void VornTest::attach(int Release, int Ns)
     g_BinderFd = 3;
     g_RecvArea = fake.area();
     safeWords[0] = '\0';
+    g_HeaderProven = false;
 }

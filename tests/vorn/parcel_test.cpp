@@ -115,6 +115,9 @@ TEST(Reader, StopsAtTheEndAndStaysThere)
     Bytes odd = Bytes().u32(1).u32(0x0000007a);
     EXPECT_EQ(Reader(odd).string16(), u"z");
     EXPECT_EQ(Reader(Bytes().u32(1), 2).u32(), std::nullopt);
+    Reader past(Bytes().u32(1), 8); // a start past the end is the end
+    EXPECT_EQ(past.u32(), std::nullopt);
+    EXPECT_EQ(past.position(), 4u);
 }
 
 } // namespace

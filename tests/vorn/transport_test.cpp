@@ -2,6 +2,8 @@
 // stream, reply extraction, and the hex dump.
 #include "fake_driver.h"
 
+#include <sys/socket.h>
+
 using namespace vorn;
 
 namespace {
@@ -103,19 +105,25 @@ TEST_F(Requests, DebugShowsTheRequestTheCodesAndTheReply)
 {
     env("ZQDEBUG", "1");
     attach(11);
-    fake.reply(Bytes().u32(0).object(BINDER_TYPE_HANDLE, 1), {4});
+    // Codes after the reply: the report shows the read buffer itself, 96 bytes from BR_REPLY.
+    std::vector<uint8_t> stream = fake.replyStream(Bytes().u32(0).object(BINDER_TYPE_HANDLE, 1), {4});
+    for (int i = 0; i < 10; ++i)
+        stream.insert(stream.end(), {0x0c, 0x72, 0, 0});
+    fake.answer(stream);
     Result r = capture([] {
         auto reply = sendMethodToServiceTarget(0, PING_TRANSACTION, nullptr, {});
-        return int(reply && getReplyParcelBuf(&*reply));
+        return int(reply && getReplyParcelBuf(*reply));
     });
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("Sending method (null):PING_TRANSACTION to descriptor 0\n0x0000: 00 63 40 40 ", 0), 0u)
         << r.err;
     for (const char *line :
-         {"RC: 0 - write_consumed : 68  read consumed : 76\n", "CODE.. @0x0: 0x720c (BR_NOOP)\n",
-          "CODE.. @0x4: 0x7206 (BR_TRANSACTION_COMPLETE)\n", "CODE.. @0x8: 0x80407203 (BR_REPLY)\n0x0000: 03 72 40 80 ",
-          " from PID 4321 (UID: 1000): Code 0\n", "(8 bytes) 0x4 \n", "(28 bytes):\n0x0000: 00 00 00 00 85 2A 68 73 "})
-        EXPECT_NE(r.err.find(line), std::string::npos) << line;
+         {"RC: 0 - write_consumed : 68  read consumed : 116\n", "CODE.. @0x0: 0x720c (BR_NOOP)\n",
+          "CODE.. @0x8: 0x80407203 (BR_REPLY)\n0x0000: 03 72 40 80 ", "Reply - :\n0x0000: 03 72 40 80 ",
+          "\n0x0050: 0C 72 00 00 0C 72 00 00 0C 72 00 00 0C 72 00 00   .r...r...r...r..\n from PID "
+          "4321 (UID: 1000): Code 0\n",
+          "(8 bytes) 0x4 \n", "(28 bytes):\n0x0000: 00 00 00 00 85 2A 68 73 "})
+        EXPECT_NE(r.err.find(line), std::string::npos) << line << r.err;
 }
 
 struct WalkRow {
@@ -222,41 +230,40 @@ TEST_F(FailedReply, LeavesItsTextInSafeWords)
 
 using Extraction = VornTest;
 
-TEST_F(Extraction, EmptyReplyIsReportedOnStandardErrorAndStillReturned)
+TEST_F(Extraction, EmptyReplyIsNotedAndDataOutsideTheReceiveAreaRefused)
 {
     attach(11);
     fake.reply(Bytes());
     auto reply = sendMethodToServiceTarget(1, 3, nullptr, {});
-    std::optional<ReplyParcel> parcel;
-    Result r = capture([&] { return int((parcel = getReplyParcelBuf(&*reply)).has_value()); });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "No data\n");
-    EXPECT_EQ(r.out, "");
+    std::optional<ReceivedParcel> parcel;
+    Result r = capture([&] { return int((parcel = getReplyParcelBuf(*reply)).has_value()); });
+    EXPECT_EQ(r.err + r.out + std::to_string(r.status), "No data\n1");
     EXPECT_TRUE(parcel->data.empty());
-    EXPECT_FALSE(getReplyParcelBuf(nullptr));
-}
 
-TEST_F(Extraction, DataOutsideTheReceiveAreaIsRefused)
-{
-    attach(11);
     static const uint8_t elsewhere[8] = {};
-    binder_transaction_data reply{};
-    reply.buffer = uint64_t(uintptr_t(elsewhere));
-    reply.data_size = 8;
-    Result r = capture([&] { return int(getReplyParcelBuf(&reply).has_value()); });
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find("lies outside the receive area"), std::string::npos);
-
-    // Inside, but running past the end of the area.
-    reply.buffer = uint64_t(uintptr_t(fake.area())) + RECV_AREA_SIZE - 4;
-    EXPECT_FALSE(capture([&] { return int(replyParcel(reply).has_value()); }).status);
-    reply.data_size = 4;
-    EXPECT_TRUE(capture([&] { return int(replyParcel(reply).has_value()); }).status);
-    reply.offsets = 16;
-    reply.offsets_size = 8;
-    Result offsets = capture([&] { return int(replyParcel(reply).has_value()); });
-    EXPECT_EQ(offsets.status, 0);
-    EXPECT_EQ(offsets.err, "Reply offsets at 0x10 (8 bytes) lie outside the receive area\n");
+    struct Row {
+        uint64_t buffer, size, offsets, offsetsSize;
+        const char *err;
+    };
+    uint64_t end = uint64_t(uintptr_t(fake.area())) + RECV_AREA_SIZE;
+    for (const Row &row : std::vector<Row>{
+             {uint64_t(uintptr_t(elsewhere)), 8, 0, 0,
+              "Reply data at 0x%llx (8 bytes) lies outside the receive area\n"},
+             {end - 4, 8, 0, 0, "Reply data at 0x%llx (8 bytes) lies outside the receive area\n"},
+             {end - 4, 4, 16, 8, "Reply offsets at 0x10 (8 bytes) lie outside the receive area\n"},
+             {end - 4, 4, 0, 0, ""},
+         }) {
+        binder_transaction_data record{};
+        record.buffer = row.buffer;
+        record.data_size = row.size;
+        record.offsets = row.offsets;
+        record.offsets_size = row.offsetsSize;
+        r = capture([&] { return int(getReplyParcelBuf(record, false).has_value()); });
+        char err[128];
+        snprintf(err, sizeof err, row.err, (unsigned long long)row.buffer);
+        EXPECT_EQ(r.err, err);
+        EXPECT_EQ(r.status, *err == 0);
+    }
 }
 
 struct DumpRow {
@@ -285,6 +292,27 @@ TEST(HexDump, LinesOfSixteen)
         });
         EXPECT_EQ(r.err, row.text);
     }
+}
+
+// Debug mode dumps every reply: a line is one write, not one per byte.
+TEST(HexDump, WritesEachLineAtOnce)
+{
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, pair), 0); // one record per write
+    int saved = dup(2);
+    dup2(pair[0], 2);
+    std::vector<uint8_t> bytes(17, 'b');
+    hexDump(bytes.data(), bytes.size(), 0);
+    dup2(saved, 2);
+    close(saved);
+    close(pair[0]);
+    std::vector<std::string> records;
+    char record[256];
+    for (ssize_t n; (n = recv(pair[1], record, sizeof record, MSG_DONTWAIT)) > 0;)
+        records.emplace_back(record, size_t(n));
+    close(pair[1]);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1], "0x0010: 62 " + std::string(45, ' ') + "  b\n");
 }
 
 } // namespace
