@@ -10,14 +10,19 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: %s FILE.aidl...\n", argv[0]);
         return 2;
     }
-    int Status = 0;
-    for (int I = 1; I < argc; ++I) {
-        if (const aidl *Aidl = tessel(argv[I])) {
-            printMethodsOfAIDL(argv[I], Aidl);
-        } else {
-            fprintf(stderr, "%s: no interface read (ZQDEBUG=1 shows why a file cannot be opened)\n", argv[I]);
-            Status = 1;
+    int status = 0;
+    try {
+        for (int i = 1; i < argc; ++i) {
+            if (aidl *record = tessel(argv[i])) {
+                printMethodsOfAIDL(argv[i], record);
+                freeAIDL(record);
+            } else {
+                fprintf(stderr, "%s: no interface read (ZQDEBUG=1 shows why a file cannot be opened)\n", argv[i]);
+                status = 1;
+            }
         }
+    } catch (const TesselExit &end) {
+        return end.status;
     }
-    return Status;
+    return status;
 }

@@ -10,10 +10,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -35,32 +39,32 @@ bool isQuote(char C) { return C == '"' || C == '\''; }
 // closed ends with its line, so one stray quote cannot swallow the rest of the file.
 size_t literalEnd(string_view T, size_t I)
 {
-    size_t J = I + 1;
-    for (; J < T.size() && T[J] != '\n'; ++J) {
-        if (T[J] == T[I])
-            return J + 1;
-        if (T[J] == '\\' && J + 1 < T.size() && T[J + 1] != '\n')
-            ++J;
+    size_t j = I + 1;
+    for (; j < T.size() && T[j] != '\n'; ++j) {
+        if (T[j] == T[I])
+            return j + 1;
+        if (T[j] == '\\' && j + 1 < T.size() && T[j + 1] != '\n')
+            ++j;
     }
-    return J;
+    return j;
 }
 
 // Position of the first character of Stops met outside any group opened by a character of
 // Opens, from From on, passing over literals; T.size() when there is none.
 size_t findTopLevel(string_view T, size_t From, string_view Stops, string_view Opens, string_view Closes)
 {
-    int Depth = 0;
-    for (size_t I = From; I < T.size(); ++I) {
-        if (isQuote(T[I])) {
-            I = literalEnd(T, I) - 1;
+    int depth = 0;
+    for (size_t i = From; i < T.size(); ++i) {
+        if (isQuote(T[i])) {
+            i = literalEnd(T, i) - 1;
             continue;
         }
-        if (Depth == 0 && Stops.find(T[I]) != None)
-            return I;
-        if (Opens.find(T[I]) != None)
-            ++Depth;
-        else if (Depth > 0 && Closes.find(T[I]) != None)
-            --Depth;
+        if (depth == 0 && Stops.find(T[i]) != None)
+            return i;
+        if (Opens.find(T[i]) != None)
+            ++depth;
+        else if (depth > 0 && Closes.find(T[i]) != None)
+            --depth;
     }
     return T.size();
 }
@@ -81,8 +85,8 @@ bool startsWithWord(string_view T, string_view Word)
 
 bool containsWord(string_view T, string_view Word)
 {
-    for (size_t At = T.find(Word); At != None; At = T.find(Word, At + 1))
-        if ((At == 0 || ascii::isspace(T[At - 1])) && startsWithWord(T.substr(At), Word))
+    for (size_t at = T.find(Word); at != None; at = T.find(Word, at + 1))
+        if ((at == 0 || ascii::isspace(T[at - 1])) && startsWithWord(T.substr(at), Word))
             return true;
     return false;
 }
@@ -90,13 +94,13 @@ bool containsWord(string_view T, string_view Word)
 // Copies T into a fixed field, each run of whitespace as one blank, cut at the field's size.
 template <size_t Cap> void setField(char (&Field)[Cap], string_view T)
 {
-    size_t N = 0;
-    for (size_t I = 0; I < T.size() && N + 1 < Cap; ++I) {
-        bool Space = ascii::isspace(T[I]);
-        if (!Space || I == 0 || !ascii::isspace(T[I - 1]))
-            Field[N++] = Space ? ' ' : T[I];
+    size_t n = 0;
+    for (size_t i = 0; i < T.size() && n + 1 < Cap; ++i) {
+        bool space = ascii::isspace(T[i]);
+        if (!space || i == 0 || !ascii::isspace(T[i - 1]))
+            Field[n++] = space ? ' ' : T[i];
     }
-    Field[N] = 0;
+    Field[n] = 0;
 }
 
 // Splits "type name" at its last whitespace outside brackets, so that "Map<String, String> m"
@@ -104,82 +108,101 @@ template <size_t Cap> void setField(char (&Field)[Cap], string_view T)
 bool splitTypeAndName(string_view T, string_view &Type, string_view &Name)
 {
     T = trimmed(T);
-    size_t Last = None;
-    for (size_t I = findTopLevel(T, 0, Whitespace, TypeOpens, TypeCloses); I < T.size();
-         I = findTopLevel(T, I + 1, Whitespace, TypeOpens, TypeCloses))
-        Last = I;
-    if (Last == None)
+    size_t last = None;
+    for (size_t i = findTopLevel(T, 0, Whitespace, TypeOpens, TypeCloses); i < T.size();
+         i = findTopLevel(T, i + 1, Whitespace, TypeOpens, TypeCloses))
+        last = i;
+    if (last == None)
         return false;
-    Type = trimmed(T.substr(0, Last));
-    Name = T.substr(Last + 1);
+    Type = trimmed(T.substr(0, last));
+    Name = T.substr(last + 1);
     return true;
 }
 
-void *allocate(size_t Count, size_t Size)
+// Zeroed room for Head bytes and then Count blocks of Size bytes; null when that cannot be had,
+// a total that does not fit in size_t (as on a 32-bit build) included.
+void *tryAllocate(size_t Count, size_t Size, size_t Head = 0)
 {
-    void *Block = calloc(Count, Size);
-    if (!Block) {
-        fprintf(stderr, "tessel: out of memory\n");
-        exit(1);
-    }
-    return Block;
+    size_t total;
+    if (__builtin_mul_overflow(Count, Size, &total) || __builtin_add_overflow(total, Head, &total))
+        return nullptr;
+    return calloc(total, 1);
 }
 
-// A private NUL-terminated copy of the file; a NUL byte in the file ends the text there.
+[[noreturn]] void outOfMemory()
+{
+    fprintf(stderr, "tessel: out of memory\n");
+    throw TesselExit{1};
+}
+
+void *allocate(size_t Count, size_t Size, size_t Head = 0)
+{
+    void *block = tryAllocate(Count, Size, Head);
+    if (!block)
+        outOfMemory();
+    return block;
+}
+
+// A private NUL-terminated copy of the file; a NUL byte in the file ends the text there. The
+// name may come from a remote service: the file is opened without waiting and refused unless
+// the opened descriptor is a regular file, so a FIFO or a device node is never read.
 char *readText(const char *FileName, size_t &Size)
 {
-    int Fd = open(FileName, O_RDONLY | O_CLOEXEC);
-    if (Fd < 0) {
+    int fd = open(FileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
         if (getenv("ZQDEBUG"))
             fprintf(stderr, "%s: %s\n", FileName, strerror(errno));
         return nullptr;
     }
-    struct stat Info;
-    if (fstat(Fd, &Info) != 0) {
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
         if (getenv("ZQDEBUG"))
             fprintf(stderr, "stat(%s): %s\n", FileName, strerror(errno));
-        close(Fd);
+        close(fd);
         return nullptr;
     }
-    Size = size_t(Info.st_size);
-    void *Map = mmap(nullptr, Size, PROT_READ, MAP_PRIVATE, Fd, 0);
-    if (Map == MAP_FAILED) {
+    if (!S_ISREG(info.st_mode)) {
+        fprintf(stderr, "%s: not a regular file\n", FileName);
+        close(fd);
+        return nullptr;
+    }
+    Size = std::in_range<size_t>(info.st_size) ? size_t(info.st_size) : SIZE_MAX;
+    auto *text = static_cast<char *>(tryAllocate(Size, 1, 1));
+    if (!text) {
+        close(fd);
+        outOfMemory();
+    }
+    void *map = mmap(nullptr, Size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (map == MAP_FAILED) {
         fprintf(stderr, "mmap(%s): %s\n", FileName, strerror(errno));
-        close(Fd);
+        free(text);
+        close(fd);
         return nullptr;
     }
-    auto *Text = static_cast<char *>(allocate(Size + 1, 1));
-    memcpy(Text, Map, strnlen(static_cast<const char *>(Map), Size));
-    munmap(Map, Size);
-    close(Fd);
-    return Text;
+    memcpy(text, map, strnlen(static_cast<const char *>(map), Size));
+    munmap(map, Size);
+    close(fd);
+    return text;
 }
 
 // One entry of an interface body: a declaration up to its ';' (or the body's end), or a nested
 // type, which runs to its matching closing brace and takes no method number.
-struct declaration {
-    string_view Text;
-    bool Terminated;
-    bool Nested;
+struct Declaration {
+    string_view text;
+    bool terminated;
+    bool nested;
 };
 
-declaration cutDeclaration(string_view &Body)
+Declaration cutDeclaration(string_view &Body)
 {
-    size_t End = findTopLevel(Body, 0, ";{", "", "");
-    declaration D{trimmed(Body.substr(0, End)), End < Body.size() && Body[End] == ';', false};
-    if (End < Body.size() && Body[End] == '{') {
-        End = findTopLevel(Body, End + 1, "}", "{", "}");
-        D.Nested = true;
+    size_t end = findTopLevel(Body, 0, ";{", "", "");
+    Declaration d{trimmed(Body.substr(0, end)), end < Body.size() && Body[end] == ';', false};
+    if (end < Body.size() && Body[end] == '{') {
+        end = findTopLevel(Body, end + 1, "}", "{", "}");
+        d.nested = true;
     }
-    Body.remove_prefix(std::min(End + 1, Body.size()));
-    return D;
-}
-
-void freeRecord(aidl *Aidl)
-{
-    for (int I = 0; I < Aidl->numMethods; ++I)
-        free(Aidl->methods[I].args);
-    free(Aidl);
+    Body.remove_prefix(std::min(end + 1, Body.size()));
+    return d;
 }
 
 // Fills Method from a declaration without its ';'. False, after the message, when an argument
@@ -189,74 +212,84 @@ bool parseMethod(string_view Decl, aidlMethod &Method, int Index, const char *Fi
     Decl = trimmed(Decl);
     if (startsWithWord(Decl, "oneway"))
         Decl = trimmed(Decl.substr(6));
-    size_t Open = findTopLevel(Decl, 0, "(", "<[", ">]");
+    size_t open = findTopLevel(Decl, 0, "(", "<[", ">]");
     // A lone word is taken as the name, so that the methods after it keep their numbers.
-    string_view Returns, Name = trimmed(Decl.substr(0, Open));
-    splitTypeAndName(Name, Returns, Name);
-    setField(Method.returns, Returns);
-    setField(Method.name, Name);
-    if (Open == Decl.size())
+    string_view returns, name = trimmed(Decl.substr(0, open));
+    splitTypeAndName(name, returns, name);
+    setField(Method.returns, returns);
+    setField(Method.name, name);
+    if (open == Decl.size())
         return true;
 
-    string_view Params = Decl.substr(Open + 1);
-    Params = Params.substr(0, findTopLevel(Params, 0, ")", TypeOpens, TypeCloses));
-    if (trimmed(Params).empty())
+    string_view params = Decl.substr(open + 1);
+    params = params.substr(0, findTopLevel(params, 0, ")", TypeOpens, TypeCloses));
+    if (trimmed(params).empty())
         return true;
-    int Count = 1;
-    for (size_t I = 0; (I = findTopLevel(Params, I, ",", TypeOpens, TypeCloses)) < Params.size(); ++I)
-        ++Count;
-    auto *Args = static_cast<aidlArg *>(allocate(size_t(Count), sizeof(aidlArg)));
-    size_t Start = 0;
-    for (int A = 0; A < Count; ++A) {
-        size_t Comma = findTopLevel(Params, Start, ",", TypeOpens, TypeCloses);
-        string_view Piece = trimmed(Params.substr(Start, Comma - Start)), Type, ArgName;
-        if (!splitTypeAndName(Piece, Type, ArgName)) {
-            fprintf(stderr, "MALFORMATION in %.*s: method %d in %s\n", int(Piece.size()), Piece.data(), Index,
+    int count = 1;
+    for (size_t i = 0; (i = findTopLevel(params, i, ",", TypeOpens, TypeCloses)) < params.size(); ++i)
+        ++count;
+    auto *args = static_cast<aidlArg *>(allocate(size_t(count), sizeof(aidlArg)));
+    size_t start = 0;
+    for (int a = 0; a < count; ++a) {
+        size_t comma = findTopLevel(params, start, ",", TypeOpens, TypeCloses);
+        string_view piece = trimmed(params.substr(start, comma - start)), type, argName;
+        if (!splitTypeAndName(piece, type, argName)) {
+            fprintf(stderr, "MALFORMATION in %.*s: method %d in %s\n", int(piece.size()), piece.data(), Index,
                     FileName);
-            free(Args);
+            free(args);
             return false;
         }
-        setField(Args[A].type, Type);
-        setField(Args[A].name, ArgName);
-        Start = Comma + 1;
+        setField(args[a].type, type);
+        setField(args[a].name, argName);
+        start = comma + 1;
     }
-    Method.numArgs = Count;
-    Method.args = Args;
+    Method.numArgs = count;
+    Method.args = args;
     return true;
 }
+
+// NUMMETH above this is refused: the table it asks for could not be allocated (or its size
+// would wrap on a 32-bit build).
+constexpr unsigned long long MaxMethods = 100000;
 
 // The capacity of the method table: the body's top-level ';'s, or NUMMETH when it is valid.
 int tableCapacity(string_view Body)
 {
-    int Counted = 0;
-    for (string_view Rest = Body; !Rest.empty();)
-        Counted += cutDeclaration(Rest).Terminated;
-    const char *Override = getenv("NUMMETH");
-    if (!Override)
-        return Counted;
-    int Value = 0;
-    const char *End = Override + strlen(Override);
-    auto Read = std::from_chars(Override, End, Value);
-    if (Read.ec != std::errc() || Read.ptr != End || Value <= 0) {
-        fprintf(stderr, "NUMMETH: \"%s\" is not a positive number, using %d methods\n", Override, Counted);
-        return Counted;
+    size_t counted = 0;
+    for (string_view rest = Body; !rest.empty();)
+        counted += cutDeclaration(rest).terminated;
+    const int capacity = int(std::min<size_t>(counted, INT_MAX));
+    const char *setting = getenv("NUMMETH");
+    if (!setting)
+        return capacity;
+    unsigned long long value = 0;
+    const char *end = setting + strlen(setting);
+    auto read = std::from_chars(setting, end, value);
+    if (read.ptr == end &&
+        (read.ec == std::errc::result_out_of_range || (read.ec == std::errc() && value > MaxMethods))) {
+        fprintf(stderr, "NUMMETH: \"%s\" is more than %llu, using %d methods\n", setting, MaxMethods, capacity);
+        return capacity;
     }
-    printf("Overriding to %d methods\n", Value);
-    return Value;
+    if (read.ec != std::errc() || read.ptr != end || value == 0) {
+        fprintf(stderr, "NUMMETH: \"%s\" is not a positive number, using %d methods\n", setting, capacity);
+        return capacity;
+    }
+    printf("Overriding to %llu methods\n", value);
+    return int(value);
 }
 
 // Refuses a declaration carrying an explicit method number ("= N" after its parameters): a
 // method's number here is its position, which such a file does not follow.
-bool isExplicitlyNumbered(declaration D, const char *BodyEnd, const char *FileName)
+bool isExplicitlyNumbered(Declaration D, const char *BodyEnd, const char *FileName)
 {
-    size_t Paren = D.Text.rfind(')'), Equals = D.Text.rfind('=');
-    if (Equals == None || (Paren != None && Equals < Paren))
+    size_t paren = D.text.rfind(')'), equals = D.text.rfind('=');
+    if (equals == None || (paren != None && equals < paren))
         return false;
-    string_view Id = trimmed(D.Text.substr(Equals + 1));
-    int Number;
-    if (std::from_chars(Id.data(), Id.data() + Id.size(), Number).ec != std::errc())
+    string_view id = trimmed(D.text.substr(equals + 1));
+    int number;
+    if (std::from_chars(id.data(), id.data() + id.size(), number).ec != std::errc())
         fprintf(stderr, "MALFORMATION: method number specified for %.*s, but unable to parse it\n",
-                int(BodyEnd - D.Text.data()), D.Text.data());
+                int(BodyEnd - D.text.data()), D.text.data());
     else
         fprintf(stderr, "%s: explicitly numbered methods are not supported\n", FileName);
     return true;
@@ -264,149 +297,154 @@ bool isExplicitlyNumbered(declaration D, const char *BodyEnd, const char *FileNa
 
 aidl *parseBody(string_view Body, const char *Package, const char *Name, const char *FileName)
 {
-    int Capacity = tableCapacity(Body);
-    auto *Aidl = static_cast<aidl *>(allocate(1, sizeof(aidl) + size_t(Capacity) * sizeof(aidlMethod)));
-    Aidl->methods = reinterpret_cast<aidlMethod *>(Aidl + 1);
-    snprintf(Aidl->name, sizeof Aidl->name, "%s%s%s", Package ? Package : "", Package ? "." : "", Name);
-    int LeftOut = 0;
-    for (string_view Rest = Body; !Rest.empty();) {
-        declaration D = cutDeclaration(Rest);
-        if (D.Nested || D.Text.empty() || startsWithWord(D.Text, "const"))
+    const int capacity = tableCapacity(Body);
+    std::unique_ptr<aidl, void (*)(aidl *)> record(
+        static_cast<aidl *>(allocate(size_t(capacity), sizeof(aidlMethod), sizeof(aidl))), freeAIDL);
+    aidl &table = *record;
+    table.methods = reinterpret_cast<aidlMethod *>(record.get() + 1);
+    snprintf(table.name, sizeof table.name, "%s%s%s", Package ? Package : "", Package ? "." : "", Name);
+    int leftOut = 0;
+    for (string_view rest = Body; !rest.empty();) {
+        Declaration d = cutDeclaration(rest);
+        if (d.nested || d.text.empty() || startsWithWord(d.text, "const"))
             continue;
-        if (isExplicitlyNumbered(D, Body.data() + Body.size(), FileName)) {
-            freeRecord(Aidl);
+        if (isExplicitlyNumbered(d, Body.data() + Body.size(), FileName))
             return nullptr;
-        }
-        if (Aidl->numMethods == Capacity) {
-            ++LeftOut;
+        if (table.numMethods == capacity) {
+            ++leftOut;
             continue;
         }
-        if (!parseMethod(D.Text, Aidl->methods[Aidl->numMethods], Aidl->numMethods, FileName)) {
-            freeRecord(Aidl);
+        if (!parseMethod(d.text, table.methods[table.numMethods], table.numMethods, FileName))
             return nullptr;
-        }
-        ++Aidl->numMethods;
+        ++table.numMethods;
     }
-    if (LeftOut)
-        fprintf(stderr, "%s: the method table holds %d methods, %d more declarations left out\n", FileName, Capacity,
-                LeftOut);
-    return Aidl;
+    if (leftOut)
+        fprintf(stderr, "%s: the method table holds %d methods, %d more declarations left out\n", FileName, capacity,
+                leftOut);
+    return record.release();
 }
 
 // Parses a cleaned text, which is cut in place by the marker extraction.
 aidl *parseText(char *Buf, const char *FileName)
 {
-    const string_view T(Buf);
+    const string_view t(Buf);
     // Package and imports lie before the first brace: a later "package " or "import " is not
     // a statement.
-    const size_t Brace = findTopLevel(T, 0, "{", "", "");
-    size_t Pos = 0;
-    const char *Package = getArgOfMarker(Buf, "package ", ';', Brace);
-    if (Package)
-        Pos = size_t(Package - Buf) + strlen(Package) + 1;
-    while (const char *Import = getArgOfMarker(Buf + Pos, "import ", ';', Brace - Pos))
-        Pos = size_t(Import - Buf) + strlen(Import) + 1;
+    const size_t brace = findTopLevel(t, 0, "{", "", "");
+    size_t pos = 0;
+    const char *package = getArgOfMarker(Buf, "package ", ';', brace);
+    if (package)
+        pos = size_t(package - Buf) + strlen(package) + 1;
+    while (const char *import = getArgOfMarker(Buf + pos, "import ", ';', brace - pos))
+        pos = size_t(import - Buf) + strlen(import) + 1;
 
     // Only the top-level declaration counts: an interface nested in a parcelable is no interface
     // of this file.
-    const char *Name = getArgOfMarker(Buf + Pos, "interface ", '{', Brace + 1 - Pos);
-    if (!Name) {
-        string_view Head = T.substr(Pos, Brace - Pos);
-        bool OtherType = containsWord(Head, "parcelable") || containsWord(Head, "enum") || containsWord(Head, "union");
-        if (!OtherType && T.find("interface ", Pos) != None)
+    const char *name = getArgOfMarker(Buf + pos, "interface ", '{', brace + 1 - pos);
+    if (!name) {
+        string_view head = t.substr(pos, brace - pos);
+        bool otherType = containsWord(head, "parcelable") || containsWord(head, "enum") || containsWord(head, "union");
+        if (!otherType && t.find("interface ", pos) != None)
             fprintf(stderr, "%s: No interface in file - odd\n", FileName);
         return nullptr;
     }
-    size_t BodyStart = size_t(Name - Buf) + strlen(Name) + 1;
-    size_t BodyEnd = findTopLevel(T, BodyStart, "}", "{", "}");
-    if (BodyEnd == T.size()) {
-        fprintf(stderr, "%s - ***MALFORMED!*** %s\n", FileName, Buf + BodyStart);
+    size_t bodyStart = size_t(name - Buf) + strlen(name) + 1;
+    size_t bodyEnd = findTopLevel(t, bodyStart, "}", "{", "}");
+    if (bodyEnd == t.size()) {
+        fprintf(stderr, "%s - ***MALFORMED!*** %s\n", FileName, Buf + bodyStart);
         return nullptr;
     }
-    return parseBody(T.substr(BodyStart, BodyEnd - BodyStart), Package, Name, FileName);
+    return parseBody(t.substr(bodyStart, bodyEnd - bodyStart), package, name, FileName);
 }
 
 } // namespace
 
 void decommentize(char *Buf, size_t Size, int RemoveNewLines)
 {
-    enum { Code, LineComment, BlockComment } State = Code;
-    bool Annotation = false;
-    int Depth = 0;
-    const string_view T(Buf, Size);
-    for (size_t I = 0; I < Size; ++I) {
-        char Next = I + 1 < Size ? Buf[I + 1] : 0;
-        if (State == Code) {
-            if (Buf[I] == '/' && Next == '/') {
-                State = LineComment;
-            } else if (Buf[I] == '/' && Next == '*') {
-                State = BlockComment;
-            } else if (isQuote(Buf[I])) {
+    enum { Code, LineComment, BlockComment } state = Code;
+    bool annotation = false;
+    int depth = 0;
+    const string_view t(Buf, Size);
+    for (size_t i = 0; i < Size; ++i) {
+        char next = i + 1 < Size ? Buf[i + 1] : 0;
+        if (state == Code) {
+            if (Buf[i] == '/' && next == '/') {
+                state = LineComment;
+            } else if (Buf[i] == '/' && next == '*') {
+                state = BlockComment;
+            } else if (isQuote(Buf[i])) {
                 // A literal is text, never structure: kept in code, blanked whole in an annotation.
-                size_t End = literalEnd(T, I);
-                if (Annotation)
-                    memset(Buf + I, ' ', End - I);
-                I = End - 1;
+                size_t end = literalEnd(t, i);
+                if (annotation)
+                    memset(Buf + i, ' ', end - i);
+                i = end - 1;
                 continue;
-            } else if (!Annotation && Buf[I] == '@') {
-                Annotation = true;
+            } else if (!annotation && Buf[i] == '@') {
+                annotation = true;
             }
         }
-        if (Annotation) {
+        if (annotation) {
             // Any whitespace ends it, so an annotation on its own line never eats the next line.
-            if (Depth == 0 && ascii::isspace(Buf[I])) {
-                Annotation = false;
+            if (depth == 0 && ascii::isspace(Buf[i])) {
+                annotation = false;
             } else {
-                Depth = std::max(0, Depth + (Buf[I] == '(') - (Buf[I] == ')'));
-                Buf[I] = ' ';
+                depth = std::max(0, depth + (Buf[i] == '(') - (Buf[i] == ')'));
+                Buf[i] = ' ';
             }
         }
-        if (State == LineComment) {
-            if (Buf[I] == '\n')
-                State = Code;
+        if (state == LineComment) {
+            if (Buf[i] == '\n')
+                state = Code;
             else
-                Buf[I] = ' ';
-        } else if (State == BlockComment) {
-            if (Buf[I] == '*' && Next == '/') {
-                Buf[I++] = ' ';
-                State = Code;
+                Buf[i] = ' ';
+        } else if (state == BlockComment) {
+            if (Buf[i] == '*' && next == '/') {
+                Buf[i++] = ' ';
+                state = Code;
             }
-            Buf[I] = ' ';
+            Buf[i] = ' ';
         }
-        if (RemoveNewLines && Buf[I] == '\n')
-            Buf[I] = ' ';
+        if (RemoveNewLines && Buf[i] == '\n')
+            Buf[i] = ' ';
     }
 }
 
 char *getArgOfMarker(char *File, const char *Marker, char Delim, size_t Size)
 {
-    const string_view T(File, strnlen(File, Size));
-    size_t At = T.find(Marker);
-    if (At == None || (At > 0 && T[At - 1] != '\n' && T[At - 1] != ' '))
+    const string_view t(File, strnlen(File, Size));
+    size_t at = t.find(Marker);
+    if (at == None || (at > 0 && t[at - 1] != '\n' && t[at - 1] != ' '))
         return nullptr;
-    size_t Start = At + strlen(Marker), End = Start;
-    while (End < T.size() && T[End] != Delim && T[End] != '\n')
-        ++End;
-    if (End == T.size())
+    size_t start = at + strlen(Marker), end = start;
+    while (end < t.size() && t[end] != Delim && t[end] != '\n')
+        ++end;
+    if (end == t.size())
         return nullptr;
-    while (Start < End && !ascii::isalpha(T[Start]))
-        ++Start;
-    File[End] = 0;
-    return File + Start;
+    while (start < end && !ascii::isalpha(t[start]))
+        ++start;
+    File[end] = 0;
+    return File + start;
+}
+
+void freeAIDL(aidl *Aidl)
+{
+    if (!Aidl)
+        return;
+    for (int i = 0; i < Aidl->numMethods; ++i)
+        free(Aidl->methods[i].args);
+    free(Aidl);
 }
 
 aidl *tessel(const char *FileName)
 {
-    size_t Size = 0;
-    char *Text = readText(FileName, Size);
-    if (!Text)
+    size_t size = 0;
+    std::unique_ptr<char, decltype(&free)> text(readText(FileName, size), free);
+    if (!text)
         return nullptr;
-    decommentize(Text, Size, 1);
+    decommentize(text.get(), size, 1);
     if (getenv("ZQAIDLDEBUG")) {
-        printf("%s", Text);
-        exit(0);
+        printf("%s", text.get());
+        throw TesselExit{0};
     }
-    aidl *Aidl = parseText(Text, FileName);
-    free(Text);
-    return Aidl;
+    return parseText(text.get(), FileName);
 }

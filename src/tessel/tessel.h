@@ -22,8 +22,19 @@ struct aidl {
     aidlMethod *methods; // method n (its transaction code) is methods[n-1]; same allocation
 };
 
-// Parses one AIDL file; null when it cannot be read or holds no usable top-level interface.
+// Thrown, after its message, where the command must end with status: the module never ends
+// the process itself. Every caller of the functions below must catch it (a program's main at
+// the latest) and end with status.
+struct TesselExit {
+    int status;
+};
+
+// Parses one AIDL file; null when it cannot be read, is not a regular file or holds no usable
+// top-level interface. Free the record with freeAIDL.
 aidl *tessel(const char *FileName);
+
+// Frees a record and its argument tables; null is ignored.
+void freeAIDL(aidl *Aidl);
 
 // Blanks comments and annotations in the first Size characters of Buf, in place; with
 // RemoveNewLines newlines become blanks too. String and character literals are left as they are.
@@ -38,8 +49,11 @@ char *getArgOfMarker(char *File, const char *Marker, char Delim, size_t Size);
 // <dir>/<simple name>.aidl with dir from ZQAIDL_DIR.
 aidl *getAIDLForInterface(const char *Interface);
 
-// 1-based method number of MethName (case ignored), 0 when absent. Ends the process with
-// status 5 when the interface has no AIDL.
+// 1-based method number of MethName (case ignored), 0 when absent or Aidl is null.
+int getMethodNumFromAIDL(const aidl *Aidl, const char *MethName);
+
+// The same for an interface looked up by name; throws TesselExit with status 5 when the
+// interface has no AIDL.
 int getMethodNumFromInterface(const char *Interface, const char *MethName);
 
 // Accessors by 1-based method number; null or 0 for a null record or a number out of range.
@@ -52,8 +66,9 @@ const char *getMethodNameFromAIDL(const aidl *Aidl, int Meth);
 // Label heads the first line.
 void printMethodsOfAIDL(const char *Label, const aidl *Aidl);
 
-// Looks the interface up and prints its methods.
-void dumpMethodsFromAIDL(const char *AIDL);
+// Looks the interface up and prints its methods; false, after the lookup's messages only, when
+// it has no record.
+bool dumpMethodsFromAIDL(const char *AIDL);
 
 // Newly allocated summary of a method's arguments: their names, each followed by ','.
 char *formatMethodArgsFromAIDLAndParcel(const aidl *Aidl, int Meth, const unsigned char *Parcel, size_t ParcelSize);

@@ -1,10 +1,11 @@
 #pragma once
-// Helpers for the AIDL module tests: output capture, environment, scratch files, record shapes.
+// Helpers for the AIDL module tests: environment, scratch files, record shapes, what a call prints.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -12,35 +13,56 @@
 #include "tessel.h"
 
 // Sets an environment variable (unsets it for null) until the end of the scope.
-struct scopedEnv {
-    const char *Name;
-    scopedEnv(const char *N, const char *Value) : Name(N) { Value ? setenv(N, Value, 1) : unsetenv(N); }
-    ~scopedEnv() { unsetenv(Name); }
+struct ScopedEnv {
+    const char *name;
+    ScopedEnv(const char *Name, const char *Value) : name(Name) { Value ? setenv(Name, Value, 1) : unsetenv(Name); }
+    ~ScopedEnv() { unsetenv(name); }
 };
 
 // A fresh directory, removed with its contents at the end of the scope.
-struct scratchDir {
-    std::string Path = std::filesystem::temp_directory_path() / "tesselXXXXXX";
-    scratchDir() { mkdtemp(Path.data()); }
-    ~scratchDir() { std::filesystem::remove_all(Path); }
+struct ScratchDir {
+    std::string path = std::filesystem::temp_directory_path() / "tesselXXXXXX";
+    ScratchDir() { mkdtemp(path.data()); }
+    ~ScratchDir() { std::filesystem::remove_all(path); }
     std::string write(const std::string &Name, const std::string &Text) const
     {
-        std::ofstream(Path + "/" + Name) << Text;
-        return Path + "/" + Name;
+        std::ofstream(path + "/" + Name) << Text;
+        return path + "/" + Name;
     }
 };
 
-// A parsed record on one line: [name] then, per method, returns|name(type|arg, ...).
-inline std::string shape(const aidl *Aidl)
+// A parsed record on one line: [name] then, per method, returns|name(type|arg, ...). Frees it.
+inline std::string shape(aidl *Aidl)
 {
     if (!Aidl)
         return "null";
-    std::string Text = std::string("[").append(Aidl->name).append("]");
-    for (const aidlMethod &Method : std::span(Aidl->methods, size_t(Aidl->numMethods))) {
-        Text.append(" ").append(Method.returns).append("|").append(Method.name).append("(");
-        for (int A = 0; A < Method.numArgs; ++A)
-            Text.append(A ? ", " : "").append(Method.args[A].type).append("|").append(Method.args[A].name);
-        Text += ")";
+    std::string text = std::string("[").append(Aidl->name).append("]");
+    for (const aidlMethod &method : std::span(Aidl->methods, size_t(Aidl->numMethods))) {
+        text.append(" ").append(method.returns).append("|").append(method.name).append("(");
+        for (int a = 0; a < method.numArgs; ++a)
+            text.append(a ? ", " : "").append(method.args[a].type).append("|").append(method.args[a].name);
+        text += ")";
     }
-    return Text;
+    freeAIDL(Aidl);
+    return text;
+}
+
+// Frees what the module allocated: a record with freeAIDL, anything else with free.
+struct Freer {
+    void operator()(aidl *Aidl) const { freeAIDL(Aidl); }
+    void operator()(void *Block) const { free(Block); }
+};
+template <class T> using Owned = std::unique_ptr<T, Freer>;
+
+// What Body prints, with the status it ends its command with as status (-1 when it returns).
+inline Result ended(const std::function<void()> &Body)
+{
+    return capture([&] {
+        try {
+            Body();
+        } catch (const TesselExit &end) {
+            return end.status;
+        }
+        return -1;
+    });
 }
