@@ -46,7 +46,7 @@ TEST(Corpus, EveryFileGetsTheCompilersMethodNumbers)
     ASSERT_EQ(explicitIds, 10);
     for (const auto &[name, text] : want) {
         Owned<aidl> record;
-        Result io = ended([&] { record.reset(tessel((dir + "/" + name).c_str())); });
+        Result io = ended([&, path = dir + "/" + name] { record.reset(tessel(path.c_str())); });
         EXPECT_EQ(describe(record.get(), io.err), text) << name;
     }
 }
