@@ -52,13 +52,13 @@ constexpr int ANY = 1 << 30;
 const Command COMMANDS[] = {
     {"users", 1, ANY, "", 0, [](int, char **) { return notBuiltYet("users"); }},
     {"owner", 1, ANY, "", 0, [](int, char **) { return notBuiltYet("owner"); }},
-    {"dump", 2, ANY, "dump requires a service name\n", 2, [](int, char **) { return notBuiltYet("dump"); }},
+    {"dump", 2, ANY, "dump requires a service name\n", 2, dumpService},
     {"check", 2, ANY, "check requires a service name\n", 2, checkService},
     {"list", 1, 1, "list expects no arguments aside frorm the optional namespace\n", 3, listCommand},
     {"methods", 2, ANY, "methods requires an argument of the service in question\n", 1,
-     [](int, char **) { return notBuiltYet("methods"); }},
+     [](int, char **Args) { return dumpMethods(Args[1]); }},
     {"call", 3, ANY, "call requires more arguments: service name, method, and optional paramters to the method\n", 2,
-     [](int, char **) { return notBuiltYet("call"); }},
+     callService},
 };
 
 std::optional<int> sdkLevel(const std::string &Sdk)
@@ -227,6 +227,8 @@ int vornMain(int argc, char **argv)
         status = run(argc, argv);
     } catch (const Quit &q) {
         status = q.status;
+    } catch (const TesselExit &e) {
+        status = e.status;
     }
     // Only the low 8 bits reach the shell: a failure must not read as success there.
     return status != 0 && (status & 0xff) == 0 ? 1 : status;

@@ -114,6 +114,18 @@ Parcel serializeFD(int WhichFd)
     return bytes;
 }
 
+std::string string16Cut(std::span<const uint8_t> Data, size_t Pos)
+{
+    Reader reader(Data, Pos);
+    auto count = reader.u32();
+    size_t avail = (Data.size() - reader.position()) / 2;
+    size_t n = count && *count != 0xffffffff ? std::min<size_t>(*count, avail) : 0;
+    std::u16string units(n, u'\0');
+    if (n)
+        std::memcpy(units.data(), Data.data() + reader.position(), 2 * n);
+    return UTF16ToUTF8(units);
+}
+
 int isErrorParcel(std::span<const uint8_t> Data)
 {
     Reader reader(Data);
@@ -122,17 +134,7 @@ int isErrorParcel(std::span<const uint8_t> Data)
         return 0;
     switch (int32_t(*code)) {
     case -74: fprintf(stderr, "Result:Parcel(Error: 0xffffffb6 \"Not a data message\")\n"); return 1;
-    case -3: {
-        // The message is cut at the parcel's end rather than read past it.
-        auto len = reader.u32();
-        size_t avail = Data.size() > 8 ? (Data.size() - 8) / 2 : 0;
-        size_t n = len && *len != 0xffffffff ? std::min<size_t>(*len, avail) : 0;
-        std::u16string units(n, u'\0');
-        if (n)
-            std::memcpy(units.data(), Data.data() + 8, 2 * n);
-        fprintf(stderr, "Result:Parcel(Error: 0xffffffd6 \"%s\")\n", UTF16ToUTF8(units).c_str());
-        return 1;
-    }
+    case -3: fprintf(stderr, "Result:Parcel(Error: 0xffffffd6 \"%s\")\n", string16Cut(Data, 4).c_str()); return 1;
     case -1: fprintf(stderr, "Result:Parcel(Error: 0xffffffff \"General error\")\n"); return 1;
     default: return 0;
     }

@@ -2,6 +2,8 @@
 // transaction codes, the kernel's binder records, the device seam and the parcel reader.
 #pragma once
 
+#include <tessel.h>
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -237,6 +239,8 @@ std::u16string UTF16(std::string_view UTF8);
 std::string UTF16ToUTF8(std::u16string_view UTF16);
 Parcel serializeFD(int WhichFd);
 int isErrorParcel(std::span<const uint8_t> Data);
+// The String16 at Pos, cut at the end of Data rather than read past it; empty when absent.
+std::string string16Cut(std::span<const uint8_t> Data, size_t Pos);
 uint32_t ntohl(uint32_t Net);
 
 // Reads a parcel front to back and refuses to go past its end: every read that does not
@@ -300,6 +304,13 @@ std::optional<std::string> getInterfaceOfDesc(int Desc);
 std::optional<std::string> getInterfaceOfService(const char *Name);
 int listServices(serviceFunc S);
 int listServicesHW(serviceFunc S);
+
+// ---- Service commands -------------------------------------------------------------------
+int dumpService(int argc, char **argv);
+int dumpMethods(const char *ServiceName);
+int callService(int argc, char **argv);
+// The argument bytes of method Meth of Aidl from the command-line words, by declared type.
+Parcel serializeArgumentsFromCommandLine(std::span<char *const> Words, const aidl *Aidl, int Meth);
 
 // ---- Front end --------------------------------------------------------------------------
 void help(const char *progname);
