@@ -2,14 +2,20 @@
 // them, ping a service or ask its interface, as a client of the given release would.
 //
 //   peer-client --release 9|10|11 [--device PATH] [--vendor] list | check NAME |
-//               call NAME CODE [i:INT | s:TEXT | b:BOOL]...
-// A call prints the reply's words in hexadecimal. The code is a method number or a builtin
-// such as _PNG; _DMP hands over standard output and sends the remaining words as arguments.
+//               [--oneway] call NAME CODE [i:INT | l:LONG | f:FLOAT | d:DOUBLE | s:TEXT]...
+// A call prints the reply's words in hexadecimal, then one line for each object in it: what
+// a handle answers for its interface, or where a descriptor leads. The code is a method
+// number or a builtin such as _PNG; _DMP hands over standard output and sends the remaining
+// words as arguments. A one-way call prints only that it went.
 //   peer-client --hidl [--device PATH] list
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "peer.h"
 
@@ -100,7 +106,7 @@ public:
 
     // words: NAME CODE [i:INT | s:TEXT | b:BOOL]... with CODE a number (a method, sent with
     // the release's header and the interface of the service) or a builtin such as _PNG.
-    int call(const std::vector<std::string> &words)
+    int call(const std::vector<std::string> &words, bool oneway)
     {
         auto handle = lookup(words[1]);
         if (!handle) {
@@ -127,23 +133,68 @@ public:
         }
         for (size_t i = 3; i < words.size(); ++i) {
             const std::string &arg = words[i];
-            if (code == kDumpTransaction || arg.rfind("s:", 0) == 0)
-                request.string16(code == kDumpTransaction ? arg : arg.substr(2));
+            const char *value = arg.c_str() + std::min<size_t>(arg.size(), 2);
+            if (code == kDumpTransaction)
+                request.string16(arg);
+            else if (arg.rfind("s:", 0) == 0)
+                request.string16(arg.substr(2));
+            else if (arg.rfind("l:", 0) == 0)
+                request.i64(std::strtoll(value, nullptr, 0));
+            else if (arg.rfind("f:", 0) == 0)
+                request.f32(std::strtof(value, nullptr));
+            else if (arg.rfind("d:", 0) == 0)
+                request.f64(std::strtod(value, nullptr));
             else
-                request.i32(std::atoi(arg.c_str() + 2));
+                request.i32(int32_t(std::strtol(value, nullptr, 0)));
         }
         std::fflush(stdout);
+        if (oneway) {
+            if (!binder_.send(*handle, code, request))
+                return 1;
+            std::printf("sent one-way\n");
+            return 0;
+        }
         auto reply = binder_.transact(*handle, code, request);
         if (!reply)
             return 1;
         std::printf("%s%zu bytes:", reply->statusOnly() ? "status only, " : "", reply->data().size());
+        std::vector<uint32_t> data;
         while (auto word = reply->data().u32())
-            std::printf(" %08x", *word);
+            data.push_back(*word), std::printf(" %08x", *word);
         std::printf("\n");
+        // The reply (and with it every handle and descriptor it brought) is still ours here.
+        for (binder_size_t offset : reply->data().offsets())
+            describeObject(data, offset);
         return 0;
     }
 
 private:
+    void describeObject(const std::vector<uint32_t> &words, binder_size_t offset)
+    {
+        size_t at = offset / 4;
+        if (offset % 4 != 0 || at + 3 > words.size()) {
+            std::printf("object at %llu: out of the data\n", (unsigned long long)offset);
+            return;
+        }
+        uint32_t type = words[at], value = words[at + 2];
+        std::printf("object at %llu: ", (unsigned long long)offset);
+        if (type == BINDER_TYPE_HANDLE) {
+            ParcelWriter query;
+            auto answer = binder_.transact(value, kInterfaceTransaction, query);
+            std::string name = answer ? narrow(answer->data().string16().value_or(u"?")) : "no answer";
+            std::printf("handle %u, interface %s\n", value, name.c_str());
+        } else if (type == BINDER_TYPE_FD) {
+            char target[256] = {};
+            std::string link = "/proc/self/fd/" + std::to_string(value);
+            ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+            std::printf("descriptor %u, open on %s\n", value, n > 0 ? target : "nothing");
+        } else if (type == BINDER_TYPE_BINDER) {
+            std::printf("a local binder\n");
+        } else {
+            std::printf("type %08x\n", type);
+        }
+    }
+
     Binder &binder_;
     const Release &release_;
     const Partition &partition_;
@@ -152,7 +203,7 @@ private:
 [[noreturn]] void usage()
 {
     die("usage: peer-client --release 9|10|11 [--device PATH] [--vendor] "
-        "list|check NAME|call NAME CODE [ARG]...\n"
+        "list|check NAME|[--oneway] call NAME CODE [ARG]...\n"
         "       peer-client --hidl [--device PATH] list");
 }
 
@@ -180,7 +231,7 @@ int main(int argc, char **argv)
     if (words[0] == "list" && words.size() == 1)
         return client.list();
     if (words[0] == "call" && words.size() >= 3)
-        return client.call(words);
+        return client.call(words, options.has("oneway"));
     if (words.size() != 2)
         usage();
     if (words[0] == "check") {

@@ -43,6 +43,7 @@ void ParcelWriter::raw(const void *bytes, size_t size)
 void ParcelWriter::u32(uint32_t value) { raw(&value, sizeof value); }
 void ParcelWriter::i64(int64_t value) { raw(&value, sizeof value); }
 void ParcelWriter::f32(float value) { raw(&value, sizeof value); }
+void ParcelWriter::f64(double value) { raw(&value, sizeof value); }
 
 void ParcelWriter::string16(std::u16string_view text)
 {
@@ -82,6 +83,17 @@ void ParcelWriter::handleObject(uint32_t handle)
 }
 
 void ParcelWriter::fdObject(const binder_fd_object &object) { pushObject(&object, sizeof object); }
+
+void ParcelWriter::ownedFdObject(int fd)
+{
+    binder_fd_object object{};
+    object.hdr.type = BINDER_TYPE_FD;
+    object.pad_flags = kObjectFlags;
+    object.fd = uint32_t(fd);
+    object.cookie = 1;
+    fdObject(object);
+    ownedFds_.push_back(fd);
+}
 
 size_t ParcelWriter::bufferObject(std::string_view bytes, std::optional<size_t> parent, size_t parentOffset)
 {
@@ -182,6 +194,22 @@ std::optional<int64_t> ParcelReader::i64()
     if (!at)
         return std::nullopt;
     return load<int64_t>(at);
+}
+
+std::optional<float> ParcelReader::f32()
+{
+    const uint8_t *at = take(4);
+    if (!at)
+        return std::nullopt;
+    return load<float>(at);
+}
+
+std::optional<double> ParcelReader::f64()
+{
+    const uint8_t *at = take(8);
+    if (!at)
+        return std::nullopt;
+    return load<double>(at);
 }
 
 std::optional<std::u16string> ParcelReader::string16()

@@ -37,6 +37,7 @@ public:
     void i32(int32_t value) { u32(uint32_t(value)); }
     void i64(int64_t value);
     void f32(float value);
+    void f64(double value);
     void string16(std::u16string_view text);
     void string16(std::string_view ascii) { string16(widen(ascii)); }
     void nullString16() { i32(-1); }
@@ -45,6 +46,14 @@ public:
     void localObject(binder_uintptr_t binder, binder_uintptr_t cookie);
     void handleObject(uint32_t handle);
     void fdObject(const binder_fd_object &object);
+    // A descriptor handed over as the platform's parcel writes one it owns (cookie 1). In a
+    // reply, it is closed once the reply has been sent.
+    void ownedFdObject(int fd);
+    // A handle that a reply refers to, acquired by the caller: released once the reply has
+    // been sent, as the platform's parcel drops the objects it holds.
+    void keepHandle(uint32_t handle) { keptHandles_.push_back(handle); }
+    const std::vector<uint32_t> &keptHandles() const { return keptHandles_; }
+    const std::vector<int> &ownedFds() const { return ownedFds_; }
     // The bytes are copied; the result is the object's index for children to name as parent.
     size_t bufferObject(std::string_view bytes, std::optional<size_t> parent = std::nullopt, size_t parentOffset = 0);
     void cstring(std::string_view text); // NUL-terminated, padded to 4: hwbinder's token
@@ -68,6 +77,8 @@ private:
     std::deque<std::string> buffers_;
     binder_size_t buffersSize_ = 0;
     std::optional<int32_t> status_;
+    std::vector<uint32_t> keptHandles_;
+    std::vector<int> ownedFds_;
 };
 
 // A parcel received from the driver, read as the platform's parcel reads it: every read is
@@ -81,6 +92,8 @@ public:
     std::optional<uint32_t> u32();
     std::optional<int32_t> i32();
     std::optional<int64_t> i64();
+    std::optional<float> f32();
+    std::optional<double> f64();
     // nullopt when the data ends early or the string is malformed; a null string reads as
     // std::nullopt too and sets wasNull().
     std::optional<std::u16string> string16();
@@ -95,6 +108,7 @@ public:
     size_t size() const { return size_; }
     size_t remaining() const { return size_ - pos_; }
     std::vector<int> fileDescriptors() const; // every descriptor the driver installed for us
+    const std::vector<binder_size_t> &offsets() const { return offsets_; }
 
 private:
     const uint8_t *take(size_t size);

@@ -215,9 +215,9 @@ Binder::Step Binder::step(std::optional<Reply> *reply)
     if (!command)
         die(device_ + ": lost the driver");
     switch (*command) {
+    case BR_TRANSACTION_COMPLETE: return Step::Complete;
     case BR_NOOP:
     case BR_OK:
-    case BR_TRANSACTION_COMPLETE:
     case BR_SPAWN_LOOPER:
     case BR_FINISHED:
     case BR_CLEAR_DEATH_NOTIFICATION_DONE:
@@ -286,25 +286,53 @@ void Binder::dispatch(const binder_transaction_data &txn)
             c.add(uint32_t(BC_REPLY)).add(sg.transaction_data);
     }
     write(c.data, c.size);
+    // The driver has made the receiver's own references and descriptors by now.
+    for (uint32_t handle : reply.keptHandles())
+        release(handle);
+    for (int fd : reply.ownedFds())
+        close(fd);
 }
 
-std::optional<Reply> Binder::transact(uint32_t handle, uint32_t code, const ParcelWriter &data)
+bool Binder::writeTransaction(uint32_t handle, uint32_t code, const ParcelWriter &data, uint32_t flags)
 {
     binder_transaction_data_sg sg = transactionOf(data, nullptr);
     sg.transaction_data.target.handle = handle;
     sg.transaction_data.code = code;
-    sg.transaction_data.flags = TF_ACCEPT_FDS;
+    sg.transaction_data.flags = flags;
     Commands c;
     if (data.hasBuffers())
         c.add(uint32_t(BC_TRANSACTION_SG)).add(sg);
     else
         c.add(uint32_t(BC_TRANSACTION)).add(sg.transaction_data);
-    if (!write(c.data, c.size))
+    return write(c.data, c.size);
+}
+
+bool Binder::send(uint32_t handle, uint32_t code, const ParcelWriter &data)
+{
+    if (!writeTransaction(handle, code, data, TF_ONE_WAY | TF_ACCEPT_FDS))
+        return false;
+    for (;;) {
+        switch (step(nullptr)) {
+        case Step::More: continue;
+        case Step::Complete: return true;
+        case Step::Reply:
+        case Step::Dead:
+        case Step::Failed:
+            warn(device_ + ": the one-way call to handle " + std::to_string(handle) + " failed");
+            return false;
+        }
+    }
+}
+
+std::optional<Reply> Binder::transact(uint32_t handle, uint32_t code, const ParcelWriter &data)
+{
+    if (!writeTransaction(handle, code, data, TF_ACCEPT_FDS))
         return std::nullopt;
     std::optional<Reply> reply;
     for (;;) {
         switch (step(&reply)) {
-        case Step::More: continue;
+        case Step::More:
+        case Step::Complete: continue;
         case Step::Reply: return reply;
         case Step::Dead:
             warn(device_ + ": handle " + std::to_string(handle) + " is dead (no context manager?)");
@@ -444,7 +472,7 @@ Options::Options(int argc, char **argv)
             continue;
         }
         std::string key = word.substr(2);
-        bool flag = key == "vendor" || key == "detach" || key == "hidl";
+        bool flag = key == "vendor" || key == "detach" || key == "hidl" || key == "oneway";
         if (!flag && i + 1 < argc && std::string_view(argv[i + 1]).rfind("--", 0) != 0)
             values_.emplace(key, argv[++i]);
         else

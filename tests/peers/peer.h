@@ -107,6 +107,8 @@ public:
     // A two-way call; incoming transactions that arrive meanwhile (calls back into this
     // process) are served. nullopt with a message on standard error when no reply came.
     std::optional<Reply> transact(uint32_t handle, uint32_t code, const ParcelWriter &data);
+    // A one-way call: true once the driver has taken it.
+    bool send(uint32_t handle, uint32_t code, const ParcelWriter &data);
     void acquire(uint32_t handle);
     void release(uint32_t handle);
     void linkToDeath(uint32_t handle, binder_uintptr_t cookie);
@@ -114,12 +116,13 @@ public:
     [[noreturn]] void serve();
 
 private:
-    enum class Step { More, Reply, Dead, Failed };
+    enum class Step { More, Complete, Reply, Dead, Failed };
     Binder() = default;
     bool write(const void *bytes, size_t size);
     std::optional<uint32_t> nextCommand(const uint8_t **payload);
     Step step(std::optional<Reply> *reply);
     void dispatch(const binder_transaction_data &txn);
+    bool writeTransaction(uint32_t handle, uint32_t code, const ParcelWriter &data, uint32_t flags);
 
     std::string device_;
     int fd_ = -1;
@@ -160,8 +163,8 @@ constexpr uint32_t kHidlPing = packChars(0x0f, 'P', 'N', 'G');
 constexpr std::string_view kHidlBase = "android.hidl.base@1.0::IBase";
 bool answerHidlBase(const std::vector<std::string> &chain, Transaction &in, ParcelWriter &reply);
 
-// Command line: --key value pairs and the bare flags --vendor, --detach and --hidl; repeated
-// keys keep every value; other words are left in unknown().
+// Command line: --key value pairs and the bare flags --vendor, --detach, --hidl and --oneway;
+// repeated keys keep every value; other words are left in unknown().
 class Options {
 public:
     Options(int argc, char **argv);

@@ -1,17 +1,25 @@
 // A sample service: one binder object that registers itself under one or more names with the
 // manager of its device and answers as a service of the given release does (the builtin
-// transactions, then the methods of its AIDL file in tests/peers/aidl, numbered from 1).
+// transactions, then the methods of its interface, numbered from 1 in the order of its AIDL
+// file in tests/peers/aidl; IHidden, IMortal and IGrim have no file there, on purpose).
 //
 //   peer-service --release 9|10|11 [--device /dev/binder] [--vendor] --interface DESCRIPTOR
-//                --name NAME[:DUMP_PRIORITY]... [--detach] [--log FILE]
+//                --name NAME[:DUMP_PRIORITY]... [--reap NAME] [--detach] [--log FILE]
+//
+// --reap NAME sets a trap for clients that list and then look up: the first time the service
+// is asked for its interface, it makes the IMortal service NAME quit and waits (3 seconds at
+// most) until the manager no longer hands out a live handle for it, and only then answers.
 //   peer-service --hidl [--device /dev/hwbinder] --interface FQNAME --name INSTANCE
 //                [--detach] [--log FILE]
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "peer.h"
@@ -20,10 +28,14 @@ namespace {
 
 using namespace peer;
 
+constexpr uint32_t kCheckService = 2;
 constexpr uint32_t kAddService = 3;
+constexpr uint32_t kMortalQuit = 1;
+constexpr int32_t kExIllegalState = -5;
 constexpr uint32_t kHidlAdd = 2;
 constexpr int32_t kDefaultDumpPriority = 8;
 const std::u16string kServiceManager = u"android.os.IServiceManager";
+const std::u16string kMortal = u"com.example.vorn.IMortal";
 const std::string kHidlManager = "android.hidl.manager@1.0::IServiceManager";
 
 struct Registration {
@@ -48,6 +60,12 @@ public:
         return value.value_or(0);
     }
     bool readBool() { return readInt() != 0; }
+    int64_t readLong() { return need(in_.i64()); }
+    float readFloat() { return need(in_.f32()); }
+    double readDouble() { return need(in_.f64()); }
+    // byte and char travel as whole words; the stubs keep the low 8 or 16 bits.
+    int8_t readByte() { return int8_t(readInt()); }
+    char16_t readChar() { return char16_t(readInt()); }
     std::u16string readString()
     {
         auto value = in_.string16();
@@ -62,6 +80,9 @@ public:
     void returnInt(int32_t value) { returnVoid(), out_.i32(value); }
     void returnLong(int64_t value) { returnVoid(), out_.i64(value); }
     void returnFloat(float value) { returnVoid(), out_.f32(value); }
+    void returnDouble(double value) { returnVoid(), out_.f64(value); }
+    void returnByte(int8_t value) { returnInt(value); }
+    void returnChar(char16_t value) { returnInt(value); }
     void returnBool(bool value) { returnInt(value ? 1 : 0); }
     void returnString(std::u16string_view value) { returnVoid(), out_.string16(value); }
     void returnBinder(binder_uintptr_t node)
@@ -73,12 +94,19 @@ public:
     {
         writeException(out_, exception, message, code);
     }
+    ParcelWriter &out() { return out_; }
 
 private:
     void fail(int32_t status)
     {
         if (status_ == kOk)
             status_ = status;
+    }
+    template <typename T> T need(std::optional<T> value)
+    {
+        if (!value)
+            fail(kNotEnoughData);
+        return value.value_or(T{});
     }
     ParcelReader &in_;
     ParcelWriter &out_;
@@ -107,9 +135,15 @@ public:
     bool knowsInterface() const { return methods() != nullptr; }
     binder_uintptr_t node() const { return reinterpret_cast<binder_uintptr_t>(this); }
     const std::vector<Registration> &names() const { return names_; }
+    void attach(Binder &binder) { binder_ = &binder; }
+    void setVictim(std::optional<std::string> name) { victim_ = std::move(name); }
 
     void handle(Transaction &in, ParcelWriter &reply)
     {
+        if (in.code() == kInterfaceTransaction && victim_) {
+            reap(widen(*victim_));
+            victim_.reset();
+        }
         if (answerBuiltin(release_, builtin_, in, reply))
             return;
         const std::vector<Method> *table = methods();
@@ -126,12 +160,81 @@ public:
             reply.setStatus(call.status());
     }
 
+    // The reply to a lookup of name with the manager of this device, read as the platform's
+    // client reads it; a handle in it stays valid while the reply is kept.
+    struct Found {
+        std::optional<Reply> reply;
+        std::optional<flat_binder_object> object; // nullopt: the manager has none
+        int32_t stability = 0;
+    };
+    Found lookup(const std::u16string &name)
+    {
+        ParcelWriter request;
+        writeInterfaceToken(request, release_, partition_, kServiceManager);
+        request.string16(name);
+        Found found{binder_->transact(0, kCheckService, request), std::nullopt, 0};
+        if (!found.reply || found.reply->statusOnly())
+            return found;
+        ParcelReader &data = found.reply->data();
+        if (release_.aidlServiceManager && data.i32() != kExNone)
+            return found;
+        auto object = data.object();
+        if (!object || (object->hdr.type == BINDER_TYPE_BINDER && object->binder == 0))
+            return found; // the null binder
+        found.object = object;
+        if (release_.stabilityWords)
+            found.stability = data.i32().value_or(0);
+        return found;
+    }
+
+    // Passes on what the manager hands out for name, as an AIDL method returning IBinder does.
+    void find(const std::u16string &name, Call &c)
+    {
+        Found found = lookup(name);
+        c.returnVoid();
+        ParcelWriter &out = c.out();
+        if (found.object && found.object->hdr.type == BINDER_TYPE_HANDLE) {
+            // The reply's buffer holds the only reference: keep one of ours until the answer
+            // (which makes the caller's own) has gone out.
+            binder_->acquire(found.object->handle);
+            out.keepHandle(found.object->handle);
+            out.handleObject(found.object->handle);
+            if (release_.stabilityWords)
+                out.i32(found.stability);
+        } else if (found.object && found.object->hdr.type == BINDER_TYPE_BINDER && found.object->binder == node()) {
+            writeLocalBinder(out, release_, partition_, node()); // the driver turned our own name back into us
+        } else {
+            writeNullBinder(out, release_);
+        }
+    }
+
     std::u16string label;
     bool toggled = false;
+    int32_t poked = 0;
     int32_t calls() const { return calls_; }
 
 private:
     const std::vector<Method> *methods() const;
+
+    void reap(const std::u16string &name)
+    {
+        {
+            Found victim = lookup(name);
+            if (!victim.object || victim.object->hdr.type != BINDER_TYPE_HANDLE)
+                return warn("nothing to reap: no " + narrow(name));
+            ParcelWriter request;
+            writeInterfaceToken(request, release_, partition_, kMortal);
+            binder_->send(victim.object->handle, kMortalQuit, request);
+        }
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (std::chrono::steady_clock::now() < deadline) {
+            Found victim = lookup(name);
+            if (!victim.object)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        warn("the manager still hands out " + narrow(name) + " after 3 seconds");
+    }
 
     void dump(int fd, const std::vector<std::u16string> &args)
     {
@@ -153,6 +256,8 @@ private:
     std::vector<Registration> names_;
     BuiltinObject builtin_;
     int32_t calls_ = 0;
+    Binder *binder_ = nullptr;
+    std::optional<std::string> victim_;
 };
 
 // The methods of ISample.aidl, in its order.
@@ -233,7 +338,72 @@ const std::vector<Method> kSampleMethods = {
              c.raise(kExServiceSpecific, "failed on request", code);
      }},
     {"callCount", [](Sample &s, Call &c) { c.returnInt(s.calls()); }},
+    {"addLong",
+     [](Sample &, Call &c) {
+         int64_t a = c.readLong(), b = c.readLong();
+         if (c.ok())
+             c.returnLong(int64_t(uint64_t(a) + uint64_t(b)));
+     }},
+    {"scale",
+     [](Sample &, Call &c) {
+         double value = c.readDouble();
+         float factor = c.readFloat();
+         if (c.ok())
+             c.returnDouble(value * factor);
+     }},
+    {"nextByte",
+     [](Sample &, Call &c) {
+         int8_t value = c.readByte();
+         if (c.ok())
+             c.returnByte(int8_t(uint8_t(value) + 1));
+     }},
+    {"upper",
+     [](Sample &, Call &c) {
+         char16_t ch = c.readChar();
+         if (!c.ok())
+             return;
+         c.returnChar(ch >= u'a' && ch <= u'z' ? char16_t(ch - u'a' + u'A') : ch);
+     }},
+    {"find",
+     [](Sample &s, Call &c) {
+         auto name = c.readString();
+         if (c.ok())
+             s.find(name, c);
+     }},
+    {"openNull",
+     [](Sample &, Call &c) {
+         int fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+         if (fd < 0)
+             return c.raise(kExIllegalState, "cannot open /dev/null");
+         c.returnVoid();
+         c.out().i32(1); // not null
+         // A parcel file descriptor: first whether a comm channel follows (none), then the
+         // descriptor, as the platform's writer lays it out.
+         c.out().i32(0);
+         c.out().ownedFdObject(fd);
+     }},
+    // One-way: nothing is written, so a two-way caller gets an empty reply.
+    {"poke",
+     [](Sample &s, Call &c) {
+         int32_t value = c.readInt();
+         if (c.ok())
+             s.poked = value;
+     }},
 };
+
+// IHidden: its AIDL file is nowhere on the machine, so only numbers reach these.
+const std::vector<Method> kHiddenMethods = {
+    {"ping", [](Sample &, Call &c) { c.returnInt(1); }},
+    {"name", [](Sample &s, Call &c) { c.returnString(widen(s.names().front().name)); }},
+};
+
+// IMortal: "oneway void quit();" ends the process, and the manager hears of its death.
+const std::vector<Method> kMortalMethods = {
+    {"quit", [](Sample &, Call &) { std::exit(0); }},
+};
+
+// IGrim has no methods; its trap is set with --reap.
+const std::vector<Method> kNoMethods;
 
 // The methods of IVendorSample.aidl, in its order.
 const std::vector<Method> kVendorSampleMethods = {
@@ -268,6 +438,12 @@ const std::vector<Method> *Sample::methods() const
         return &kSampleMethods;
     if (builtin_.descriptor == u"com.example.vorn.IVendorSample")
         return &kVendorSampleMethods;
+    if (builtin_.descriptor == u"com.example.vorn.IHidden")
+        return &kHiddenMethods;
+    if (builtin_.descriptor == kMortal)
+        return &kMortalMethods;
+    if (builtin_.descriptor == u"com.example.vorn.IGrim")
+        return &kNoMethods;
     return nullptr;
 }
 
@@ -333,7 +509,7 @@ void registerAll(Binder &binder, const Release &release, const Partition &partit
 [[noreturn]] void usage()
 {
     die("usage: peer-service --release 9|10|11 [--device PATH] [--vendor] --interface DESCRIPTOR "
-        "--name NAME[:PRIORITY]... [--detach] [--log FILE]\n"
+        "--name NAME[:PRIORITY]... [--reap NAME] [--detach] [--log FILE]\n"
         "       peer-service --hidl [--device PATH] --interface FQNAME --name INSTANCE... "
         "[--detach] [--log FILE]");
 }
@@ -365,9 +541,11 @@ int main(int argc, char **argv)
     Sample sample(*release, partition, widen(*interface), names);
     if (!sample.knowsInterface())
         die("no methods known for the interface " + *interface);
+    sample.setVictim(options.get("reap"));
 
     detachUntilReady(options.has("detach"), 10);
     auto binder = Binder::open(options.get("device").value_or("/dev/binder"));
+    sample.attach(*binder);
     binder->onTransaction([&](Transaction &in, ParcelWriter &reply) { sample.handle(in, reply); });
     registerAll(*binder, *release, partition, sample);
     ready(options.get("log"));

@@ -4,14 +4,30 @@
 # manager of hwbinder, and the sample services on all three. Each peer returns only when it
 # is ready, so no client (and no later peer) ever meets a missing context manager.
 #
-#   start-peers.sh RELEASE [PEER...]   (RELEASE 9, 10 or 11; each PEER named is left out,
-#                                       for a machine that needs, say, an empty vndbinder)
+#   start-peers.sh RELEASE [PEER | +EXTRA]...
+#
+# RELEASE is 9, 10 or 11. Each PEER named is left out (for a machine that needs, say, an
+# empty vndbinder); each +EXTRA is a peer that is started only when asked for:
+#   mortal  a service that quits when grim tells it to
+#   grim    a service whose first interface query makes mortal quit and waits until the
+#           manager has let mortal go: a service that dies between the list and the lookup
 #
 # The peers keep running in the background; their logs are in /tmp/peers.
 
 release=$1
 shift
-without=" $* "
+without=" "
+with=" "
+for word; do
+	case $word in
+	+mortal | +grim) with="$with${word#+} " ;;
+	+*)
+		echo "start-peers.sh: no such extra peer: '${word#+}' (mortal or grim)" >&2
+		exit 2
+		;;
+	*) without="$without$word " ;;
+	esac
+done
 case "$release" in
 9 | 10 | 11) ;;
 *)
@@ -33,14 +49,30 @@ start() {
 	exit 1
 }
 
+# extra LOG PROGRAM ARGS...: as start, for a peer that runs only when asked for.
+extra() {
+	case "$with" in *" $1 "*) start "$@" ;; esac
+}
+
 start servicemanager "$here/peer-servicemanager" --release "$release" --device /dev/binder
 start vndservicemanager "$here/peer-servicemanager" --release "$release" --device /dev/vndbinder --vendor
 start hwservicemanager "$here/peer-hwservicemanager" --device /dev/hwbinder
 
 start sample "$here/peer-service" --release "$release" --device /dev/binder \
 	--interface com.example.vorn.ISample --name sample:8 --name sample.critical:17
+# A service whose interface has no AIDL file on the machine.
+start hidden "$here/peer-service" --release "$release" --device /dev/binder \
+	--interface com.example.vorn.IHidden --name hidden
 start vendor.sample "$here/peer-service" --release "$release" --device /dev/vndbinder --vendor \
 	--interface com.example.vorn.IVendorSample --name vendor.sample:8
 start hidl.sample "$here/peer-service" --hidl --device /dev/hwbinder \
 	--interface vendor.example.sample@1.0::ISample --name default
+
+# Last, so that the other names keep their places. The managers of 9 and 10 list the newest
+# registration first: mortal is registered before grim so that grim is listed before it (on
+# 11 the names are in name order, where grim comes first anyway).
+extra mortal "$here/peer-service" --release "$release" --device /dev/binder \
+	--interface com.example.vorn.IMortal --name mortal
+extra grim "$here/peer-service" --release "$release" --device /dev/binder \
+	--interface com.example.vorn.IGrim --name grim --reap mortal
 exit 0

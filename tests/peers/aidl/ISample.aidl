@@ -19,4 +19,15 @@ interface ISample {
     void fail(int code);
     // The number of method calls served so far, this one included.
     int callCount();
+    long addLong(long a, in long b);
+    double scale(in double value, float factor);
+    // The next byte value, wrapping from 127 to -128.
+    byte nextByte(in byte value);
+    // The upper-case form of an ASCII letter; other characters unchanged.
+    char upper(char c);
+    // The binder that the service manager hands out for name (null when it has none).
+    IBinder find(String name);
+    // A descriptor open on /dev/null.
+    ParcelFileDescriptor openNull();
+    oneway void poke(int value);
 }
