@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <unistd.h>
 
 using namespace vorn;
@@ -41,12 +43,13 @@ uint64_t FakeDriver::place(std::span<const uint8_t> Data)
     return uint64_t(uintptr_t(receive.data() + used - Data.size()));
 }
 
-std::vector<uint8_t> FakeDriver::replyStream(const Bytes &Data, std::vector<uint64_t> Offsets, uint32_t Flags,
-                                             uint32_t Code)
+std::vector<uint8_t> FakeDriver::stream(const Answer &A)
 {
-    uint64_t data = place(Data);
+    if (A.codesOnly)
+        return A.data;
+    uint64_t data = place(A.data);
     Bytes offsets;
-    for (uint64_t o : Offsets)
+    for (uint64_t o : A.offsets)
         offsets.u64(o);
     uint64_t offs = offsets.empty() ? 0 : place(offsets);
     return Bytes()
@@ -55,14 +58,20 @@ std::vector<uint8_t> FakeDriver::replyStream(const Bytes &Data, std::vector<uint
         .u32(BR_REPLY)
         .u64(0)
         .u64(0)
-        .u32(Code)
-        .u32(Flags)
+        .u32(A.code)
+        .u32(A.flags)
         .u32(4321)
         .u32(1000)
-        .u64(Data.size())
+        .u64(A.data.size())
         .u64(offsets.size())
         .u64(data)
         .u64(offs);
+}
+
+void FakeDriver::answer(const std::vector<Answer> &Answers)
+{
+    for (const Answer &a : Answers)
+        script.push_back(stream(a));
 }
 
 int FakeDriver::open(const char *Path)
@@ -143,6 +152,11 @@ std::string hex(std::span<const uint8_t> Bytes)
     return text.empty() ? text : text.substr(1);
 }
 
+std::string dumped(const Bytes &B)
+{
+    return capture([&] { return hexDump(B.data(), B.size(), 0), 0; }).err;
+}
+
 void VornTest::SetUp()
 {
     for (const char *name : {"ZQCOLOR", "ZQDEBUG", "NOT10", "A11", "ZQAIDL_DIR"})
@@ -159,4 +173,35 @@ void VornTest::attach(int Release, int Ns)
     g_RecvArea = fake.area();
     safeWords[0] = '\0';
     g_HeaderProven = false;
+}
+
+const char *const AIDL_IT = "package t;\ninterface IT {\n"
+                            "  int add(int a, in int b);\n"      // 1
+                            "  String echo(String s);\n"         // 2
+                            "  boolean flag(boolean b);\n"       // 3
+                            "  float half(in float f);\n"        // 4
+                            "  void set(long l, in double d);\n" // 5
+                            "  long big();\n"                    // 6
+                            "  double ratio();\n"                // 7
+                            "  IBinder other();\n"               // 8
+                            "  byte[] raw();\n"                  // 9
+                            "  void all(int i, long l, float f, double d, boolean z, byte y, char c, String s, "
+                            "IBinder o);\n"
+                            "}\n";
+
+std::string rowName(const ::testing::TestParamInfo<Row> &Info) { return Info.param.name; }
+
+TEST_P(Run, PrintsAndEndsAsAUserExpects)
+{
+    const Row &row = GetParam();
+    std::string dir = testing::TempDir() + "vorn-aidl";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/IT.aidl") << AIDL_IT;
+    env("ZQAIDL_DIR", dir.c_str());
+    env(row.release);
+    fake.answer(row.script);
+    Result r = runVorn(row.words);
+    EXPECT_EQ(r.out, row.out);
+    EXPECT_EQ(r.err, row.err);
+    EXPECT_EQ(r.status, row.status);
 }

@@ -18,6 +18,7 @@ struct Bytes : std::vector<uint8_t> {
     Bytes() = default;
     Bytes(std::initializer_list<uint8_t> B) : std::vector<uint8_t>(B) {}
     explicit Bytes(std::string_view S) : std::vector<uint8_t>(S.begin(), S.end()) {}
+    explicit Bytes(std::vector<uint8_t> V) : std::vector<uint8_t>(std::move(V)) {}
     Bytes &u32(uint32_t V);
     Bytes &u64(uint64_t V) { return u32(uint32_t(V)).u32(uint32_t(V >> 32)); }
     Bytes &str16(std::string_view Ascii); // count, units, terminator, padding to 4
@@ -28,6 +29,24 @@ struct Bytes : std::vector<uint8_t> {
         return u32(vorn::BINDER_TYPE_PTR).u32(Flags).u64(Addr).u64(Length).u64(Parent).u64(ParentOffset);
     }
 };
+
+// One scripted read of the driver: a reply, whose data and offsets the driver places in the
+// receive area, or return codes as they stand.
+struct Answer {
+    Bytes data;
+    std::vector<uint64_t> offsets = {};
+    uint32_t flags = 0, code = 0;
+    bool codesOnly = false;
+};
+inline Answer reply(Bytes Data, std::vector<uint64_t> Offsets = {}, uint32_t Code = 0)
+{
+    return {std::move(Data), std::move(Offsets), 0, Code};
+}
+inline Answer status(int32_t Status) { return {Bytes().u32(uint32_t(Status)), {}, vorn::TF_STATUS_CODE}; }
+inline Answer handle(uint32_t Handle) { return reply(Bytes().object(vorn::BINDER_TYPE_HANDLE, Handle), {0}); }
+inline Answer named(const char *Text) { return reply(Bytes().str16(Text)); } // as an interface query answers
+inline Answer codes(Bytes Stream) { return {std::move(Stream), {}, 0, 0, true}; }
+const Answer DEAD = codes(Bytes().u32(vorn::BR_DEAD_REPLY)), FAILED = codes(Bytes().u32(vorn::BR_FAILED_REPLY));
 
 // One transaction as the tool handed it to the driver.
 struct Sent {
@@ -46,16 +65,9 @@ public:
     bool failVersion = false, failMap = false;
     std::map<std::string, std::string> props;
 
-    void answer(std::vector<uint8_t> Stream) { script.push_back(std::move(Stream)); }
+    void answer(const std::vector<Answer> &Answers);
     uint64_t place(std::span<const uint8_t> Data); // copies into the receive area
-    std::vector<uint8_t> replyStream(const Bytes &Data, std::vector<uint64_t> Offsets = {}, uint32_t Flags = 0,
-                                     uint32_t Code = 0);
-    void reply(const Bytes &Data, std::vector<uint64_t> Offsets = {}, uint32_t Flags = 0)
-    {
-        answer(replyStream(Data, std::move(Offsets), Flags));
-    }
-    void statusReply(int32_t Status) { reply(Bytes().u32(uint32_t(Status)), {}, vorn::TF_STATUS_CODE); }
-    void handleReply(uint32_t Handle) { reply(Bytes().object(vorn::BINDER_TYPE_HANDLE, Handle), {0}); }
+    std::vector<uint8_t> stream(const Answer &A);  // the return codes of one read
     const uint8_t *area() const { return receive.data(); }
 
     std::vector<std::string> opened;
@@ -77,6 +89,7 @@ private:
 // One run, as a user sees it.
 Result runVorn(std::vector<std::string> Words);
 std::string hex(std::span<const uint8_t> Bytes);
+std::string dumped(const Bytes &B); // as the hex dump shows B
 
 // Clears the tool's environment switches and installs a fresh fake driver for every test.
 class VornTest : public ::testing::Test {
@@ -88,3 +101,23 @@ protected:
     void attach(int Release, int Ns = vorn::NS_BINDER);
     FakeDriver fake;
 };
+
+// A command line run against a script, and what it must print and end with. Every row runs
+// with an AIDL directory that holds t.IT (AIDL_IT).
+struct Row {
+    Row(const char *Name, const char *Release, std::vector<std::string> Words, std::vector<Answer> Script,
+        std::string Out, std::string Err, int Status)
+        : name(Name), release(Release), words(std::move(Words)), script(std::move(Script)), out(std::move(Out)),
+          err(std::move(Err)), status(Status)
+    {
+    }
+    const char *name;
+    const char *release; // "A11" or "NOT10"
+    std::vector<std::string> words;
+    std::vector<Answer> script;
+    std::string out, err;
+    int status;
+};
+extern const char *const AIDL_IT;
+class Run : public VornTest, public ::testing::WithParamInterface<Row> {};
+std::string rowName(const ::testing::TestParamInfo<Row> &Info);

@@ -98,19 +98,12 @@ const std::string CALL_ARGS =
 INSTANTIATE_TEST_SUITE_P(
     Words, Dispatch,
     ::testing::Values(
-        DispatchRow{{"vorn", "list", "extra"}, "/dev/binder", LIST_ARGS.c_str(), 3},
         DispatchRow{{"vorn", "binder", "list", "extra"}, "/dev/binder", LIST_ARGS.c_str(), 3},
         DispatchRow{{"vorn", "check"}, "/dev/binder", "check requires a service name\n", 2},
-        DispatchRow{{"vorn", "binder", "check"}, "/dev/binder", "check requires a service name\n", 2},
         DispatchRow{{"vorn", "", "check"}, "/dev/binder", "check requires a service name\n", 2},
-        DispatchRow{{"vorn", "b", "check"}, "/dev/binder", "check requires a service name\n", 2},
-        DispatchRow{{"vorn", "vndbinder", "list", "x"}, "/dev/vndbinder", LIST_ARGS.c_str(), 3},
-        DispatchRow{{"vorn", "dump"}, "/dev/binder", "dump requires a service name\n", 2},
         DispatchRow{{"vorn", "v", "dump"}, "/dev/vndbinder", "dump requires a service name\n", 2},
-        DispatchRow{{"vorn", "methods"}, "/dev/binder", "methods requires an argument of the service in question\n", 1},
         DispatchRow{
             {"vorn", "h", "methods"}, "/dev/hwbinder", "methods requires an argument of the service in question\n", 1},
-        DispatchRow{{"vorn", "call", "svc"}, "/dev/binder", CALL_ARGS.c_str(), 2},
         DispatchRow{{"vorn", "binder", "call", "svc"}, "/dev/binder", CALL_ARGS.c_str(), 2},
         DispatchRow{{"vorn", "users"}, "/dev/binder", "vorn: users is not built yet\n", 1},
         DispatchRow{{"vorn", "hw", "owner", "all"}, "/dev/hwbinder", "vorn: owner is not built yet\n", 1},
@@ -174,7 +167,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ReleaseRow{nullptr, nullptr, "28", "", 9, false},
                       ReleaseRow{nullptr, nullptr, "29", "build:20230530:user", 10, false}, // no "30" test
                       ReleaseRow{nullptr, nullptr, "30", "", 11, false},
-                      ReleaseRow{nullptr, nullptr, "34", "", 11, false},
                       ReleaseRow{nullptr, nullptr, "", "google/x/RPP1.200123", 11, true},
                       ReleaseRow{nullptr, nullptr, "", "vendor/30/user", 11, true},
                       ReleaseRow{nullptr, nullptr, "", "vendor/q/user", 10, true},
@@ -194,18 +186,6 @@ TEST(RealDevice, ReadsPropertiesThroughGetprop)
     EXPECT_EQ(device().property("ro.build.version.sdk"), "29");
     EXPECT_EQ(device().property("ro.build.fingerprint"), "");
     setenv("PATH", path.c_str(), 1);
-}
-
-using Header = VornTest;
-
-TEST_F(Header, FollowsTheDetectedClass)
-{
-    fake.props["ro.build.version.sdk"] = "29";
-    fake.reply(Bytes().u32(0));
-    runVorn({"vorn", "check", "x"});
-    ASSERT_EQ(fake.sent.size(), 1u);
-    EXPECT_EQ(hex(std::span(fake.sent[0].parcel).first(8)), "00 00 00 80 ff ff ff ff");
-    EXPECT_EQ(fake.sent[0].parcel[8], 26); // the token right after the work-source word
 }
 
 } // namespace
