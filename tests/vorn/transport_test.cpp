@@ -24,11 +24,11 @@ TEST_F(Requests, CarryHeaderNameAndArgumentsPadded)
         std::string parcel;
     };
     for (const Case &c : std::vector<Case>{
-             Case(0, NS_BINDER, nullptr, Bytes(), BC_TRANSACTION, 68, "00 00 40 00"), // taken as 9
-             Case(10, NS_VNDBINDER, "I", Bytes().u32(9), BC_TRANSACTION, 68,
-                  "00 00 00 80 ff ff ff ff 01 00 00 00 49 00 00 00 09 00 00 00"),
-             Case(9, NS_HWBINDER, "abcd", Bytes().u32(0x04030201), BC_TRANSACTION_SG, 76,
-                  "61 62 63 64 00 00 00 00 01 02 03 04"),
+             {0, NS_BINDER, nullptr, Bytes(), BC_TRANSACTION, 68, "00 00 40 00"}, // taken as 9
+             {10, NS_VNDBINDER, "I", Bytes().u32(9), BC_TRANSACTION, 68,
+              "00 00 00 80 ff ff ff ff 01 00 00 00 49 00 00 00 09 00 00 00"},
+             {9, NS_HWBINDER, "abcd", Bytes().u32(0x04030201), BC_TRANSACTION_SG, 76,
+              "61 62 63 64 00 00 00 00 01 02 03 04"},
          }) {
         attach(c.release, c.ns);
         fake.answer({reply(Bytes().u32(0))});
@@ -95,20 +95,26 @@ TEST_F(Requests, TheWalkFindsTheReplyCodeByCode)
     };
     attach(11);
     for (const Case &c : std::vector<Case>{
-             Case("reply in a second read", {codes(Bytes().u32(BR_NOOP)), codes(Bytes().u32(BR_NOOP) + replyRecord())},
-                  nullptr),
+             {"reply in a second read",
+              {codes(Bytes().u32(BR_NOOP)), codes(Bytes().u32(BR_NOOP) + replyRecord())},
+              nullptr},
              // A payload word equal to a return code is not taken for one.
-             Case("payload looks like a code",
-                  {codes(Bytes().u32(BR_INCREFS).u64(BR_FAILED_REPLY).u64(BR_DEAD_REPLY) + replyRecord())}, nullptr),
-             Case("unknown code", {codes(Bytes().u32(0x1234).u32(BR_REPLY))},
-                  "Encountered unexpected code: Code: 0x1234\n"),
-             Case("driver error", {codes(Bytes().u32(BR_ERROR).u32(uint32_t(-22)))},
-                  "Encountered unexpected code: BR_ERROR\n"),
-             Case("nothing read", {}, "Encountered unexpected code: none\n"),
-             Case("truncated reply", {codes(Bytes().u32(BR_TRANSACTION_COMPLETE).u32(BR_REPLY).u64(0))},
-                  "Encountered truncated code: BR_REPLY\n"),
-             Case("truncated payload", {codes(Bytes().u32(BR_NOOP).u32(BR_INCREFS).u32(1))},
-                  "Encountered truncated code: BR_INCREFS\n"),
+             {"payload looks like a code",
+              {codes(Bytes().u32(BR_INCREFS).u64(BR_FAILED_REPLY).u64(BR_DEAD_REPLY) + replyRecord())},
+              nullptr},
+             {"unknown code",
+              {codes(Bytes().u32(0x1234).u32(BR_REPLY))},
+              "Encountered unexpected code: Code: 0x1234\n"},
+             {"driver error",
+              {codes(Bytes().u32(BR_ERROR).u32(uint32_t(-22)))},
+              "Encountered unexpected code: BR_ERROR\n"},
+             {"nothing read", {}, "Encountered unexpected code: none\n"},
+             {"truncated reply",
+              {codes(Bytes().u32(BR_TRANSACTION_COMPLETE).u32(BR_REPLY).u64(0))},
+              "Encountered truncated code: BR_REPLY\n"},
+             {"truncated payload",
+              {codes(Bytes().u32(BR_NOOP).u32(BR_INCREFS).u32(1))},
+              "Encountered truncated code: BR_INCREFS\n"},
          }) {
         fake.answer(c.reads);
         std::optional<binder_transaction_data> reply;
