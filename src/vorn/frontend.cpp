@@ -30,13 +30,6 @@ constexpr std::array<Namespace, 3> NAMESPACES{{
     {"hwbinder", NS_HWBINDER, "/dev/hwbinder"},
 }};
 
-// Commands whose own work has not landed yet.
-int notBuiltYet(const char *What)
-{
-    fprintf(stderr, "vorn: %s is not built yet\n", What);
-    return 1;
-}
-
 int listCommand(int, char **) { return getNs() == NS_HWBINDER ? listServicesHW(nullptr) : listServices(nullptr); }
 
 // The command words, tested in this order, with the number of words each takes (the
@@ -50,8 +43,8 @@ struct Command {
 };
 constexpr int ANY = 1 << 30;
 const Command COMMANDS[] = {
-    {"users", 1, ANY, "", 0, [](int, char **) { return notBuiltYet("users"); }},
-    {"owner", 1, ANY, "", 0, [](int, char **) { return notBuiltYet("owner"); }},
+    {"users", 1, ANY, "", 0, [](int, char **Args) { return findUsersOfService(Args[1]); }},
+    {"owner", 1, ANY, "", 0, [](int, char **Args) { return findOwnerOfService(Args[1]); }},
     {"dump", 2, ANY, "dump requires a service name\n", 2, dumpService},
     {"check", 2, ANY, "check requires a service name\n", 2, checkService},
     {"list", 1, 1, "list expects no arguments aside frorm the optional namespace\n", 3, listCommand},
@@ -108,7 +101,7 @@ int run(int argc, char **argv)
 
     int pid;
     if (sscanf(argv[1], "%d", &pid) == 1)
-        return notBuiltYet("reading a process's binder state");
+        return dumpNodesAndRefsForPid(pid);
 
     const char *path = "/dev/binder";
     setNs(NS_BINDER);

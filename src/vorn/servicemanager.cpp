@@ -138,7 +138,8 @@ int listVector(serviceFunc S)
         if (S) {
             printf("%d\t%s%s%s ", int(s), color(GREEN), name.c_str(), color(RESET));
             fflush(stdout);
-            S(name.c_str());
+            if (S(name.c_str()) != 0) // a failure says why on standard error; the line still ends
+                putchar('\n');
         } else {
             std::string iface = interfaceText(name);
             printf("%d\t%s%s%s [%s%s%s]\n", int(s), color(GREEN), name.c_str(), color(RESET), color(CYAN),

@@ -312,6 +312,22 @@ int callService(int argc, char **argv);
 // The argument bytes of method Meth of Aidl from the command-line words, by declared type.
 Parcel serializeArgumentsFromCommandLine(std::span<char *const> Words, const aidl *Aidl, int Meth);
 
+// ---- Binder state inspection ------------------------------------------------------------
+// One node or reference line of a process's state text, in the order of the file.
+struct StateEntry {
+    bool owned;       // a node of the process, else a handle it holds
+    int desc;         // the handle of a reference
+    uint32_t node;    // UINT32_MAX when a reference's node cannot be read
+    int strong, weak; // references others hold on a node; the counts of a reference
+};
+std::optional<std::string> readProcFile(int Fd); // to the end, however long; nullopt with errno
+std::vector<StateEntry> parseState(std::string_view Text);
+int readState(int Pid, std::string &Text); // 0, or the negated errno after its report
+int dumpNodesAndRefsForPid(int Pid);
+int getNodeForDesc(int Pid, int Desc);
+int findOwnerOfService(const char *ServiceName);
+int findUsersOfService(const char *ServiceName);
+
 // ---- Front end --------------------------------------------------------------------------
 void help(const char *progname);
 int vornMain(int argc, char **argv);

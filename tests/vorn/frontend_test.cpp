@@ -105,13 +105,20 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchRow{
             {"vorn", "h", "methods"}, "/dev/hwbinder", "methods requires an argument of the service in question\n", 1},
         DispatchRow{{"vorn", "binder", "call", "svc"}, "/dev/binder", CALL_ARGS.c_str(), 2},
-        DispatchRow{{"vorn", "users"}, "/dev/binder", "vorn: users is not built yet\n", 1},
-        DispatchRow{{"vorn", "hw", "owner", "all"}, "/dev/hwbinder", "vorn: owner is not built yet\n", 1},
-        DispatchRow{{"vorn", "1234"}, nullptr, "vorn: reading a process's binder state is not built yet\n", 1},
-        DispatchRow{{"vorn", "12x", "list"}, nullptr, "vorn: reading a process's binder state is not built yet\n", 1},
+        DispatchRow{{"vorn", "users"}, "/dev/binder", "users requires a service name, or all\n", 255},
+        DispatchRow{{"vorn", "v", "owner"}, "/dev/vndbinder", "owner requires a service name, or all\n", 255},
         // A namespace word needs a command after it; a longer word is no namespace word.
         DispatchRow{{"vorn", "hwbinder"}, "/dev/binder", USAGE, 10},
         DispatchRow{{"vorn", "binders", "list"}, "/dev/binder", USAGE, 10}));
+
+// A number as the first word is a process id; its state is read without opening a device.
+TEST_F(Usage, APidFirstReadsThatProcessesStateOnly)
+{
+    Result r = runVorn({"vorn", "12x", "list"});
+    EXPECT_NE(r.err.find("/proc/12: "), std::string::npos) << r.err;
+    EXPECT_NE(r.status, 0);
+    EXPECT_TRUE(fake.opened.empty());
+}
 
 using DeviceSetUp = VornTest;
 
