@@ -58,4 +58,17 @@ TEST(StateText, ReadWholeHoweverLong)
     EXPECT_EQ(entries(*read), "3>77 1/1");
 }
 
+// Replies a real service manager or service does not give; the machine shows the rest.
+INSTANTIATE_TEST_SUITE_P(Owner, Run,
+                         ::testing::Values(
+                             // Every service's line ends, whatever its own command says on standard error.
+                             Row("all_lines_end", "A11", {"vorn", "owner", "all"},
+                                 {reply(Bytes().u32(0).u32(2).str16("a").str16("b")), reply(Bytes().u32(0)), handle(3),
+                                  status(-1)},
+                                 "Found 2 services:\n0\ta \n1\tb \n",
+                                 "Service a: not found\nb refused the process id query with status -1\n", 0),
+                             Row("no_reply", "A11", {"vorn", "owner", "svc"}, {handle(5), DEAD}, "",
+                                 "Encountered unexpected code: Code: 0x7205\n?!?\n", 1)),
+                         rowName);
+
 } // namespace
