@@ -3,10 +3,13 @@
 //
 //   peer-client --release 9|10|11 [--device PATH] [--vendor] list | check NAME |
 //               [--oneway] call NAME CODE [i:INT | l:LONG | f:FLOAT | d:DOUBLE | s:TEXT]...
+//   peer-client --release 9|10|11 [--device PATH] [--vendor] [--detach] [--log FILE] hold NAME
 // A call prints the reply's words in hexadecimal, then one line for each object in it: what
 // a handle answers for its interface, or where a descriptor leads. The code is a method
 // number or a builtin such as _PNG; _DMP hands over standard output and sends the remaining
-// words as arguments. A one-way call prints only that it went.
+// words as arguments. A one-way call prints only that it went. hold looks NAME up, keeps a
+// weak and a strong reference on the handle, as a process that uses a service does, and stays
+// until it is killed: a user of the service that the driver's state files show.
 //   peer-client --hidl [--device PATH] list
 #include <unistd.h>
 
@@ -74,6 +77,19 @@ public:
         // The handle would go with the reply's buffer: keep it.
         binder_.acquire(object->handle);
         return object->handle;
+    }
+
+    [[noreturn]] void hold(const std::string &name, const std::optional<std::string> &log)
+    {
+        auto handle = lookup(name);
+        if (!handle)
+            die(name + ": not found");
+        // lookup() took the strong reference; a weak one goes with it, as with any proxy.
+        binder_.incRefs(*handle);
+        std::printf("holding %s as handle %u\n", name.c_str(), *handle);
+        ready(log);
+        for (;;)
+            pause();
     }
 
     int list()
@@ -203,7 +219,7 @@ private:
 [[noreturn]] void usage()
 {
     die("usage: peer-client --release 9|10|11 [--device PATH] [--vendor] "
-        "list|check NAME|[--oneway] call NAME CODE [ARG]...\n"
+        "list|check NAME|[--oneway] call NAME CODE [ARG]...|[--detach] [--log FILE] hold NAME\n"
         "       peer-client --hidl [--device PATH] list");
 }
 
@@ -226,8 +242,14 @@ int main(int argc, char **argv)
     const Release *release = releaseWord ? findRelease(std::atoi(releaseWord->c_str())) : nullptr;
     if (!release)
         usage();
+    bool holding = words[0] == "hold" && words.size() == 2;
+    // The binder connection belongs to the process that opens it: the detached one.
+    if (holding)
+        detachUntilReady(options.has("detach"), 10);
     auto binder = Binder::open(options.get("device").value_or("/dev/binder"));
     Client client(*binder, *release, options.has("vendor") ? kVendor : kSystem);
+    if (holding)
+        client.hold(words[1], options.get("log"));
     if (words[0] == "list" && words.size() == 1)
         return client.list();
     if (words[0] == "call" && words.size() >= 3)

@@ -148,6 +148,13 @@ binder_transaction_data_sg transactionOf(const ParcelWriter &parcel, const int32
 }
 } // namespace
 
+void Binder::incRefs(uint32_t handle)
+{
+    Commands c;
+    c.add(uint32_t(BC_INCREFS)).add(handle);
+    write(c.data, c.size);
+}
+
 void Binder::acquire(uint32_t handle)
 {
     Commands c;

@@ -109,6 +109,7 @@ public:
     std::optional<Reply> transact(uint32_t handle, uint32_t code, const ParcelWriter &data);
     // A one-way call: true once the driver has taken it.
     bool send(uint32_t handle, uint32_t code, const ParcelWriter &data);
+    void incRefs(uint32_t handle);
     void acquire(uint32_t handle);
     void release(uint32_t handle);
     void linkToDeath(uint32_t handle, binder_uintptr_t cookie);

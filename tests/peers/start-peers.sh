@@ -1,8 +1,10 @@
 #!/bin/sh
 # Starts the Android-like peers of one release and returns once every one is up and
 # registered: the managers of binder and vndbinder in that release's flavour, the hidl
-# manager of hwbinder, and the sample services on all three. Each peer returns only when it
-# is ready, so no client (and no later peer) ever meets a missing context manager.
+# manager of hwbinder, the sample services on all three, and two client processes,
+# holder.one and holder.two, that hold a reference on the sample service of binder (left out
+# with it). Each peer returns only when it is ready, so no client (and no later peer) ever
+# meets a missing context manager.
 #
 #   start-peers.sh RELEASE [PEER | +EXTRA]...
 #
@@ -49,6 +51,17 @@ start() {
 	exit 1
 }
 
+# hold NAME: a client process called NAME (argv[0] and comm alike) that keeps a reference on
+# the sample service.
+hold() {
+	case "$without" in *" $1 "* | *" sample "*) return 0 ;; esac
+	ln -sf peer-client "$here/$1" || exit 1
+	(exec -a "$1" "$here/$1" --release "$release" --device /dev/binder hold sample --detach --log "$logs/$1.log") &&
+		return 0
+	echo "start-peers.sh: Android $release: could not start $1 holding sample" >&2
+	exit 1
+}
+
 # extra LOG PROGRAM ARGS...: as start, for a peer that runs only when asked for.
 extra() {
 	case "$with" in *" $1 "*) start "$@" ;; esac
@@ -63,6 +76,8 @@ start sample "$here/peer-service" --release "$release" --device /dev/binder \
 # A service whose interface has no AIDL file on the machine.
 start hidden "$here/peer-service" --release "$release" --device /dev/binder \
 	--interface com.example.vorn.IHidden --name hidden
+hold holder.one
+hold holder.two
 start vendor.sample "$here/peer-service" --release "$release" --device /dev/vndbinder --vendor \
 	--interface com.example.vorn.IVendorSample --name vendor.sample:8
 start hidl.sample "$here/peer-service" --hidl --device /dev/hwbinder \
