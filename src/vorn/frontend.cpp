@@ -120,6 +120,8 @@ int run(int argc, char **argv)
 
     if (int status = openDevice(path, sdk))
         return status;
+    if (androidVer == CLASS_PROBED)
+        androidVer = getNs() == NS_HWBINDER ? 11 : probeNumbering();
 
     // Words from the command word on; the namespace word is never counted as one of them.
     int words = argc - c;
@@ -153,17 +155,21 @@ const Release &currentRelease()
 
 int detectRelease(const std::string &Sdk)
 {
-    if (getenv("A11"))
-        return 11;
-    if (getenv("NOT10"))
-        return 9;
+    for (auto [variable, cls] :
+         {std::pair("A16", 16), std::pair("A15R6", 15), std::pair("A11", 11), std::pair("NOT10", 9)})
+        if (getenv(variable))
+            return cls;
     if (auto level = sdkLevel(Sdk))
-        return *level < 29 ? 9 : *level == 29 ? 10 : 11;
+        return *level < 29 ? 9 : *level == 29 ? 10 : *level < 35 ? 11 : *level == 35 ? CLASS_PROBED : 16;
     fprintf(stderr, "Unable to detect SDK version - This is highly unusual, but I can get by - assuming "
                     "Android 10 or later, use NOT10=1 if I'm wrong\n");
     std::string fingerprint = device().property("ro.build.fingerprint");
-    bool eleven = fingerprint.find("RPP") != std::string::npos || fingerprint.find("30") != std::string::npos;
-    return eleven ? 11 : 10;
+    auto has = [&](const char *Text) { return fingerprint.find(Text) != std::string::npos; };
+    if (has(":16/"))
+        return 16;
+    if (has(":15/"))
+        return CLASS_PROBED;
+    return has(":12/") || has(":13/") || has(":14/") || has("RPP") || has("30") ? 11 : 10;
 }
 
 void help(const char *progname)

@@ -48,7 +48,7 @@ bool headerAccepted()
 {
     Parcel name;
     serializeUTF8("vorn.probe", name);
-    auto reply = askManager(SVC_MGR_CHECK_SERVICE, name);
+    auto reply = askManager(currentRelease().lookupCode, name);
     return reply && !statusOnly(*reply);
 }
 
@@ -59,7 +59,7 @@ int listPerIndex(serviceFunc S)
         Parcel args;
         putU32(args, s);
         putU32(args, 15); // every dump priority
-        auto reply = askManager(SVC_MGR_LIST_SERVICES, args);
+        auto reply = askManager(currentRelease().listCode, args);
         if (!reply) {
             fprintf(stderr, "Error sending android.os.IServiceManager::LIST_SERVICES(%d) to Node 0\n", int(s));
             return 1;
@@ -103,7 +103,7 @@ int listVector(serviceFunc S)
 {
     Parcel args;
     putU32(args, 15); // every dump priority
-    auto reply = askManager(SVC_MGR_LIST_SERVICES, args);
+    auto reply = askManager(currentRelease().listCode, args);
     auto parcel = reply ? getReplyParcelBuf(*reply) : std::nullopt;
     if (!parcel) {
         fprintf(stderr, "Error getting reply buffer from Node 0 for android.os.IServiceManager::LIST_SERVICES(0)\n");
@@ -188,7 +188,7 @@ int getService(const char *ServiceName)
         getHwService(ServiceName);
     Parcel name;
     serializeUTF8(ServiceName, name);
-    auto reply = askManager(SVC_MGR_CHECK_SERVICE, name);
+    auto reply = askManager(currentRelease().lookupCode, name);
     if (!reply) {
         fprintf(stderr, "No reply from the service manager when looking up service '%s'\n", ServiceName);
         return LOOKUP_NO_REPLY;
@@ -222,6 +222,10 @@ int getService(const char *ServiceName)
                 "Malformation: Flat binder object size would get to %llu, which is greater than buffer size %llu\n",
                 (unsigned long long)(offset + sizeof(flat_binder_object)), (unsigned long long)size);
         return -6;
+    }
+    if (currentRelease().serviceUnion && Reader(parcel->data, 8).u32() != 0) {
+        fprintf(stderr, "android.os.IServiceManager::GET_SERVICE returned an accessor, not the service\n");
+        return -3;
     }
     auto object = Reader(parcel->data, size_t(offset)).record<flat_binder_object>();
     if (!object || object->type != BINDER_TYPE_HANDLE) {
@@ -269,6 +273,13 @@ std::optional<std::string> getInterfaceOfDesc(int Desc)
 }
 
 std::optional<std::string> getInterfaceOfService(const char *Name) { return getInterfaceOfDesc(getService(Name)); }
+
+int probeNumbering()
+{
+    androidVer = 11; // the request header is the same in both numberings
+    auto reply = askManager(15, {}); // getServiceDebugInfo from r6 on, past the last code before
+    return reply && !statusOnly(*reply) ? 15 : 11;
+}
 
 int listServices(serviceFunc S) { return currentRelease().list == ListStyle::Vector ? listVector(S) : listPerIndex(S); }
 

@@ -28,7 +28,7 @@ int getNs();
 // ---- Switches and process-wide state ----------------------------------------------------
 extern int g_Color;
 extern int g_Debug;
-extern int androidVer; // release class: 9, 10 or 11
+extern int androidVer; // release class: 9, 10, 11, 15 (15 from r6) or 16
 extern int g_BinderFd;
 extern const uint8_t *g_RecvArea; // the driver's receive area, mapped read-only
 constexpr size_t RECV_AREA_SIZE = 0xfe000;
@@ -52,15 +52,23 @@ struct Release {
     bool workSourceWord;
     bool namespaceWord;
     ListStyle list;
+    uint32_t lookupCode, listCode; // the service manager's checkService and listServices
+    bool serviceUnion;             // checkService answers a Service union around the binder
 };
-constexpr std::array<Release, 3> RELEASES{{
-    {9, 0x00400000, false, false, ListStyle::PerIndex},
-    {10, 0x80000000, true, false, ListStyle::PerIndex},
-    {11, 0x80000000, true, true, ListStyle::Vector},
+constexpr std::array<Release, 5> RELEASES{{
+    {9, 0x00400000, false, false, ListStyle::PerIndex, 2, 4, false},
+    {10, 0x80000000, true, false, ListStyle::PerIndex, 2, 4, false},
+    {11, 0x80000000, true, true, ListStyle::Vector, 2, 4, false}, // up to 15 before r6
+    {15, 0x80000000, true, true, ListStyle::Vector, 3, 5, true},  // getService2 came in at 2
+    {16, 0x80000000, true, true, ListStyle::Vector, 3, 6, false}, // checkService2 came in at 4
 }};
+// SDK 35 covers two numberings of the service manager; a probe tells them apart.
+constexpr int CLASS_PROBED = 35;
 const Release &currentRelease();
 // The class for the environment and the system properties; may print the detection warning.
 int detectRelease(const std::string &Sdk);
+// The class of an SDK 35 device, from the manager's answer to its last read-only code.
+int probeNumbering();
 
 // ---- Device seam ------------------------------------------------------------------------
 // The only way the tool reaches the binder device and the system properties.
@@ -208,10 +216,6 @@ constexpr uint32_t SYSPROPS_TRANSACTION = 0x5f535052;      // _SPR
 constexpr uint32_t EXTENSION_TRANSACTION = 0x5f455854;     // _EXT
 constexpr uint32_t DEBUG_PID_TRANSACTION = 0x5f504944;     // _PID
 
-constexpr uint32_t SVC_MGR_GET_SERVICE = 1;
-constexpr uint32_t SVC_MGR_CHECK_SERVICE = 2;
-constexpr uint32_t SVC_MGR_ADD_SERVICE = 3;
-constexpr uint32_t SVC_MGR_LIST_SERVICES = 4;
 constexpr uint32_t HW_SVC_MGR_LIST_SERVICES = 4;
 constexpr const char *SM_INTERFACE = "android.os.IServiceManager";
 constexpr const char *HW_SM_INTERFACE = "android.hidl.manager@1.0::IServiceManager";

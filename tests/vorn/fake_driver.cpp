@@ -159,7 +159,8 @@ std::string dumped(const Bytes &B)
 
 void VornTest::SetUp()
 {
-    for (const char *name : {"ZQCOLOR", "ZQDEBUG", "NOT10", "A11", "ZQAIDL_DIR"})
+    for (const char *name :
+         {"ZQCOLOR", "ZQDEBUG", "NOT10", "A11", "A15R6", "A16", "ZQAIDL_DIR", "ZQARG", "HTML", "NOSM"})
         unsetenv(name);
 }
 

@@ -174,6 +174,11 @@ INSTANTIATE_TEST_SUITE_P(
                       ReleaseRow{nullptr, nullptr, "28", "", 9, false},
                       ReleaseRow{nullptr, nullptr, "29", "build:20230530:user", 10, false}, // no "30" test
                       ReleaseRow{nullptr, nullptr, "30", "", 11, false},
+                      ReleaseRow{nullptr, nullptr, "35", "", CLASS_PROBED, false},
+                      ReleaseRow{nullptr, nullptr, "36", "", 16, false},
+                      ReleaseRow{nullptr, nullptr, "", "google/o/o:16/BP2A.250605.031/1:user/release-keys", 16, true},
+                      ReleaseRow{nullptr, nullptr, "", "google/o/o:15/AP4A.250105.002/1:user/release-keys",
+                                 CLASS_PROBED, true},
                       ReleaseRow{nullptr, nullptr, "", "google/x/RPP1.200123", 11, true},
                       ReleaseRow{nullptr, nullptr, "", "vendor/30/user", 11, true},
                       ReleaseRow{nullptr, nullptr, "", "vendor/q/user", 10, true},
