@@ -125,6 +125,29 @@ std::optional<int32_t> askPid(const char *ServiceName, int Desc)
     return std::nullopt;
 }
 
+// The start that owner and users share: the service's handle, or nullopt with the command's
+// result when there is no name, when it is "all" (Each then ran for every service), or when
+// the service is not registered.
+std::optional<int> serviceOf(const char *Command, const char *ServiceName, serviceFunc Each, int &Result)
+{
+    if (!ServiceName) {
+        fprintf(stderr, "%s requires a service name, or all\n", Command);
+        Result = -1;
+        return std::nullopt;
+    }
+    if (strcmp(ServiceName, "all") == 0) {
+        Result = listServices(Each);
+        return std::nullopt;
+    }
+    int desc = getService(ServiceName);
+    if (desc < 0) {
+        fprintf(stderr, "Service %s: not found\n", ServiceName);
+        Result = 1;
+        return std::nullopt;
+    }
+    return desc;
+}
+
 } // namespace
 
 std::optional<std::string> readProcFile(int Fd)
@@ -230,18 +253,11 @@ int getNodeForDesc(int Pid, int Desc)
 
 int findOwnerOfService(const char *ServiceName)
 {
-    if (!ServiceName) {
-        fprintf(stderr, "owner requires a service name, or all\n");
-        return -1;
-    }
-    if (strcmp(ServiceName, "all") == 0)
-        return listServices(findOwnerOfService);
-    int desc = getService(ServiceName);
-    if (desc < 0) {
-        fprintf(stderr, "Service %s: not found\n", ServiceName);
-        return 1;
-    }
-    auto pid = askPid(ServiceName, desc);
+    int result;
+    auto desc = serviceOf("owner", ServiceName, findOwnerOfService, result);
+    if (!desc)
+        return result;
+    auto pid = askPid(ServiceName, *desc);
     if (!pid)
         return 1;
     printf("PID %d (%s%s%s)\n", *pid, color(BOLD), processName(*pid).c_str(), color(RESET));
@@ -250,18 +266,11 @@ int findOwnerOfService(const char *ServiceName)
 
 int findUsersOfService(const char *ServiceName)
 {
-    if (!ServiceName) {
-        fprintf(stderr, "users requires a service name, or all\n");
-        return -1;
-    }
-    if (strcmp(ServiceName, "all") == 0)
-        return listServices(findUsersOfService);
-    int desc = getService(ServiceName);
-    if (desc < 0) {
-        fprintf(stderr, "Service %s: not found\n", ServiceName);
-        return 1;
-    }
-    int node = getNodeForDesc(getpid(), desc);
+    int result;
+    auto desc = serviceOf("users", ServiceName, findUsersOfService, result);
+    if (!desc)
+        return result;
+    int node = getNodeForDesc(getpid(), *desc);
     if (node < 0) {
         if (node == -EACCES && getuid() != 0) {
             fprintf(stderr, "Run me as root and I should be able to get you that which you seek\n");
@@ -275,7 +284,7 @@ int findUsersOfService(const char *ServiceName)
     printf("Service '%s' is node %d\n", ServiceName, node);
     fflush(stdout);
     int status = findUsersOfNode(uint32_t(node), 1);
-    releaseDesc(desc);
+    releaseDesc(*desc);
     return status;
 }
 
