@@ -1,9 +1,12 @@
 // A small client for trying the peers in the machine without the tool: look names up, list
 // them, ping a service or ask its interface, as a client of the given release would.
 //
-//   peer-client --release 9|10|11 [--device PATH] [--vendor] list | check NAME |
+//   peer-client --release RELEASE [--device PATH] [--vendor] list | check NAME |
 //               [--oneway] call NAME CODE [i:INT | l:LONG | f:FLOAT | d:DOUBLE | s:TEXT]...
-//   peer-client --release 9|10|11 [--device PATH] [--vendor] [--detach] [--log FILE] hold NAME
+//   peer-client --release RELEASE [--device PATH] [--vendor] [--detach] [--log FILE] hold NAME
+// RELEASE is one that peer-servicemanager plays (9, 10, 11, 12, 15, 15r6 or 16); lookups and
+// the listing use its numbering of the manager's methods. NAME "manager" is the AIDL manager
+// itself, so that "call manager CODE" shows how it answers any of its codes.
 // A call prints the reply's words in hexadecimal, then one line for each object in it: what
 // a handle answers for its interface, or where a descriptor leads. The code is a method
 // number or a builtin such as _PNG; _DMP hands over standard output and sends the remaining
@@ -25,8 +28,6 @@
 namespace {
 
 using namespace peer;
-
-const std::u16string kServiceManager = u"android.os.IServiceManager";
 
 int hidlList(Binder &binder)
 {
@@ -59,24 +60,18 @@ public:
 
     std::optional<uint32_t> lookup(const std::string &name)
     {
-        ParcelWriter request;
-        writeInterfaceToken(request, release_, partition_, kServiceManager);
-        request.string16(name);
-        auto reply = binder_.transact(0, 2, request);
-        if (!reply)
-            return std::nullopt;
-        if (reply->statusOnly()) {
-            std::printf("lookup refused with status %d\n", reply->data().i32().value_or(0));
+        Lookup found = lookupService(binder_, release_, partition_, widen(name));
+        if (found.reply && found.reply->statusOnly()) {
+            std::printf("lookup refused with status %d\n", found.reply->data().i32().value_or(0));
             return std::nullopt;
         }
-        if (release_.aidlServiceManager && reply->data().i32() != kExNone)
-            return std::nullopt;
-        auto object = reply->data().object();
-        if (!object || object->hdr.type != BINDER_TYPE_HANDLE)
+        if (found.refused)
+            std::printf("lookup refused\n");
+        if (!found.object || found.object->hdr.type != BINDER_TYPE_HANDLE)
             return std::nullopt;
         // The handle would go with the reply's buffer: keep it.
-        binder_.acquire(object->handle);
-        return object->handle;
+        binder_.acquire(found.object->handle);
+        return found.object->handle;
     }
 
     [[noreturn]] void hold(const std::string &name, const std::optional<std::string> &log)
@@ -96,9 +91,9 @@ public:
     {
         if (release_.aidlServiceManager) {
             ParcelWriter request;
-            writeInterfaceToken(request, release_, partition_, kServiceManager);
+            writeInterfaceToken(request, release_, partition_, kServiceManagerDescriptor);
             request.i32(15);
-            auto reply = binder_.transact(0, 4, request);
+            auto reply = binder_.transact(0, release_.manager.listServices, request);
             if (!reply || reply->statusOnly() || reply->data().i32() != kExNone)
                 return 1;
             int32_t count = reply->data().i32().value_or(0);
@@ -108,10 +103,10 @@ public:
         }
         for (uint32_t index = 0;; ++index) {
             ParcelWriter request;
-            writeInterfaceToken(request, release_, partition_, kServiceManager);
+            writeInterfaceToken(request, release_, partition_, kServiceManagerDescriptor);
             request.u32(index);
             request.i32(15);
-            auto reply = binder_.transact(0, 4, request);
+            auto reply = binder_.transact(0, release_.manager.listServices, request);
             if (!reply)
                 return 1;
             if (reply->statusOnly())
@@ -218,7 +213,8 @@ private:
 
 [[noreturn]] void usage()
 {
-    die("usage: peer-client --release 9|10|11 [--device PATH] [--vendor] "
+    die("usage: peer-client --release " + releaseNames() +
+        " [--device PATH] [--vendor] "
         "list|check NAME|[--oneway] call NAME CODE [ARG]...|[--detach] [--log FILE] hold NAME\n"
         "       peer-client --hidl [--device PATH] list");
 }
@@ -239,7 +235,7 @@ int main(int argc, char **argv)
         return hidlList(*binder);
     }
     auto releaseWord = options.get("release");
-    const Release *release = releaseWord ? findRelease(std::atoi(releaseWord->c_str())) : nullptr;
+    const Release *release = releaseWord ? findRelease(*releaseWord) : nullptr;
     if (!release)
         usage();
     bool holding = words[0] == "hold" && words.size() == 2;

@@ -150,6 +150,19 @@ void ParcelWriter::hidlStringVector(const std::vector<std::string> &texts)
     std::memcpy(buffers_[vectorKept].data(), &vector, sizeof vector);
 }
 
+size_t ParcelWriter::beginSized()
+{
+    size_t start = data_.size();
+    u32(0);
+    return start;
+}
+
+void ParcelWriter::endSized(size_t start)
+{
+    auto size = uint32_t(data_.size() - start);
+    std::memcpy(data_.data() + start, &size, sizeof size);
+}
+
 // ---- ParcelReader
 
 ParcelReader::ParcelReader(const binder_transaction_data &txn, const uint8_t *mapBegin, const uint8_t *mapEnd)
@@ -233,6 +246,14 @@ std::optional<std::u16string> ParcelReader::string16()
     std::u16string text(units - 1, u'\0');
     std::memcpy(text.data(), at, (units - 1) * 2);
     return text;
+}
+
+bool ParcelReader::skipSized(size_t start, int32_t size)
+{
+    if (size < 4 || start > size_ || size_t(size) > size_ - start || start + size_t(size) < pos_)
+        return false;
+    pos_ = start + size_t(size);
+    return true;
 }
 
 bool ParcelReader::listed(size_t offset, size_t *index) const

@@ -59,6 +59,10 @@ public:
     void cstring(std::string_view text); // NUL-terminated, padded to 4: hwbinder's token
     void hidlString(std::string_view text);
     void hidlStringVector(const std::vector<std::string> &texts);
+    // A parcelable's body goes between these: its leading size word counts the bytes from
+    // itself to the body's end, as the generated code writes it.
+    size_t beginSized();
+    void endSized(size_t start);
 
     // A status-only reply: the status word is the whole data and TF_STATUS_CODE is set.
     void setStatus(int32_t status) { status_ = status; }
@@ -105,6 +109,9 @@ public:
     std::optional<std::vector<std::string>> hidlStringVector();
 
     size_t position() const { return pos_; }
+    // To the end of a parcelable whose size word was at start, as the generated code skips
+    // the fields it does not know; false when that lies beyond the data.
+    bool skipSized(size_t start, int32_t size);
     size_t size() const { return size_; }
     size_t remaining() const { return size_ - pos_; }
     std::vector<int> fileDescriptors() const; // every descriptor the driver installed for us

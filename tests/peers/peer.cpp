@@ -17,11 +17,28 @@ namespace peer {
 
 namespace {
 
+// getService, getService2, checkService, checkService2, addService, listServices, isDeclared,
+// getServiceDebugInfo, whether checkService answers the Service union.
+// Up to 11 (the classic manager of 9 and 10 knows only the first four).
+constexpr ManagerCodes kCodes11{1, 0, 2, 0, 3, 4, 7, 0, false};
+// 12: getServiceDebugInfo came in last, at 12.
+constexpr ManagerCodes kCodes12{1, 0, 2, 0, 3, 4, 7, 12, false};
+// 13 to 15 before r6: two more methods before it put it at 14.
+constexpr ManagerCodes kCodes15{1, 0, 2, 0, 3, 4, 7, 14, false};
+// 15 from r6: getService2 came in at 2, and checkService answers the union.
+constexpr ManagerCodes kCodes15r6{1, 2, 3, 0, 4, 5, 8, 15, true};
+// 16: checkService answers the plain binder again, checkService2 (4) the union.
+constexpr ManagerCodes kCodes16{1, 2, 3, 4, 5, 6, 9, 16, false};
+
 constexpr Release kReleases[] = {
-    // number, strict mode, work source, namespace, stability, AIDL manager, ping word, debug
-    {9, 0x00400000, false, false, false, false, true, false},
-    {10, 0x80000000, true, false, false, false, true, false},
-    {11, 0x80000000, true, true, true, true, false, true},
+    // name, strict mode, work source, namespace, stability, AIDL manager, ping word, debug, codes
+    {"9", 0x00400000, false, false, false, false, true, false, kCodes11},
+    {"10", 0x80000000, true, false, false, false, true, false, kCodes11},
+    {"11", 0x80000000, true, true, true, true, false, true, kCodes11},
+    {"12", 0x80000000, true, true, true, true, false, true, kCodes12},
+    {"15", 0x80000000, true, true, true, true, false, true, kCodes15},
+    {"15r6", 0x80000000, true, true, true, true, false, true, kCodes15r6},
+    {"16", 0x80000000, true, true, true, true, false, true, kCodes16},
 };
 
 std::string g_programName = "peer";
@@ -29,12 +46,20 @@ int g_readyFd = -1;
 
 } // namespace
 
-const Release *findRelease(int number)
+const Release *findRelease(std::string_view name)
 {
     for (const Release &release : kReleases)
-        if (release.number == number)
+        if (release.name == name)
             return &release;
     return nullptr;
+}
+
+std::string releaseNames()
+{
+    std::string names;
+    for (const Release &release : kReleases)
+        names.append(names.empty() ? "" : "|").append(release.name);
+    return names;
 }
 
 // ---- Reply
@@ -401,6 +426,58 @@ void writeNullBinder(ParcelWriter &out, const Release &release)
     out.localObject(0, 0);
     if (release.stabilityWords)
         out.i32(0);
+}
+
+namespace {
+// The Service union as the platform's client reads it; only the service with its metadata
+// can be used here: an accessor would need a second round through it.
+bool readServiceUnion(ParcelReader &in, Lookup &found)
+{
+    if (in.i32() != 1) // the union is never null
+        return false;
+    auto tag = in.i32();
+    if (tag == kServiceAccessor) {
+        warn("the manager handed out an accessor, which no peer uses");
+        return false;
+    }
+    if (tag != kServiceWithMetadata || in.i32() != 1)
+        return false;
+    size_t start = in.position();
+    auto size = in.i32();
+    auto object = in.object();
+    auto stability = in.i32();
+    if (!size || !object || !stability || !in.i32() || !in.skipSized(start, *size)) // isLazyService
+        return false;
+    if (object->hdr.type != BINDER_TYPE_BINDER || object->binder != 0)
+        found.object = object;
+    found.stability = *stability;
+    return true;
+}
+} // namespace
+
+Lookup lookupService(Binder &binder, const Release &release, const Partition &partition, std::u16string_view name)
+{
+    ParcelWriter request;
+    writeInterfaceToken(request, release, partition, kServiceManagerDescriptor);
+    request.string16(name);
+    Lookup found{binder.transact(0, release.manager.lookup(), request), std::nullopt};
+    if (!found.reply)
+        return found;
+    ParcelReader &data = found.reply->data();
+    found.refused = found.reply->statusOnly() || (release.aidlServiceManager && data.i32() != kExNone);
+    if (found.refused)
+        return found;
+    if (release.manager.lookupUnion()) {
+        found.refused = !readServiceUnion(data, found);
+        return found;
+    }
+    auto object = data.object();
+    if (!object || (object->hdr.type == BINDER_TYPE_BINDER && object->binder == 0))
+        return found; // the null binder, or the classic manager's plain 0 for a miss
+    found.object = object;
+    if (release.stabilityWords)
+        found.stability = data.i32().value_or(0);
+    return found;
 }
 
 void writeException(ParcelWriter &out, int32_t exception, std::string_view message, int32_t serviceSpecific)

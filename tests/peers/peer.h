@@ -44,9 +44,27 @@ constexpr int32_t kExIllegalArgument = -3;
 constexpr int32_t kExNullPointer = -4;
 constexpr int32_t kExServiceSpecific = -8;
 
+// The service manager's method codes in a release (0: the release has no such method). Each
+// release's AIDL file numbers its methods in order, and new ones did not always come last.
+struct ManagerCodes {
+    uint32_t getService;
+    uint32_t getService2; // answers the Service union
+    uint32_t checkService;
+    uint32_t checkService2; // answers the Service union
+    uint32_t addService;
+    uint32_t listServices;
+    uint32_t isDeclared;
+    uint32_t getServiceDebugInfo;
+    bool checkServiceUnion; // checkService itself answers the Service union
+
+    // What the release's own clients look a name up with, and whether the answer is the union.
+    uint32_t lookup() const { return checkService2 ? checkService2 : checkService; }
+    bool lookupUnion() const { return checkService2 ? true : checkServiceUnion; }
+};
+
 // What differs between the releases the peers play. One row per release.
 struct Release {
-    int number;
+    std::string_view name;   // as --release and start-peers.sh take it: 9 ... 15r6, 16
     uint32_t strictModeWord; // what this release's own clients put first
     bool workSourceWord;     // a work-source word follows the strict-mode word
     bool namespaceWord;      // "SYST" or "VNDR" follows, before the interface token
@@ -54,8 +72,11 @@ struct Release {
     bool aidlServiceManager; // the manager is the AIDL one (exception words, vector listing)
     bool pingStatusWord;     // a ping is answered with a 32-bit status rather than nothing
     bool debugBuiltins;      // DEBUG_PID and EXTENSION transactions are answered
+    ManagerCodes manager;
 };
-const Release *findRelease(int number);
+const Release *findRelease(std::string_view name);
+// The names findRelease knows, for usage messages: "9|10|...".
+std::string releaseNames();
 
 // The two halves of a device: the system one (binder) and the vendor one (vndbinder).
 struct Partition {
@@ -144,6 +165,23 @@ bool enforceInterface(ParcelReader &in, const Release &release, const Partition 
 // A binder object as written by a release that may follow it with its stability word.
 void writeLocalBinder(ParcelWriter &out, const Release &release, const Partition &partition, binder_uintptr_t binder);
 void writeNullBinder(ParcelWriter &out, const Release &release);
+
+constexpr std::u16string_view kServiceManagerDescriptor = u"android.os.IServiceManager";
+// The tags of the Service union: the service with what the manager knows of it, or the
+// binder of an accessor that hands the service out.
+constexpr int32_t kServiceWithMetadata = 0;
+constexpr int32_t kServiceAccessor = 1;
+
+// A lookup of name with the manager of the binder's device, as the release's own client
+// makes it and reads the answer. A handle in it stays valid while the reply is kept.
+struct Lookup {
+    std::optional<Reply> reply;               // nullopt: no reply at all
+    std::optional<flat_binder_object> object; // nullopt: the manager refused or has none
+    int32_t stability = 0;
+    bool refused = false; // a status-only answer, an exception or a malformed reply
+};
+Lookup lookupService(Binder &binder, const Release &release, const Partition &partition, std::u16string_view name);
+
 // An AIDL error reply: the exception, its message, an empty remote stack trace and, for a
 // service-specific error, its code.
 void writeException(ParcelWriter &out, int32_t exception, std::string_view message, int32_t serviceSpecific = 0);

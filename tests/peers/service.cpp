@@ -3,8 +3,9 @@
 // transactions, then the methods of its interface, numbered from 1 in the order of its AIDL
 // file in tests/peers/aidl; IHidden, IMortal and IGrim have no file there, on purpose).
 //
-//   peer-service --release 9|10|11 [--device /dev/binder] [--vendor] --interface DESCRIPTOR
-//                --name NAME[:DUMP_PRIORITY]... [--reap NAME] [--detach] [--log FILE]
+//   peer-service --release 9|10|11|12|15|15r6|16 [--device /dev/binder] [--vendor]
+//                --interface DESCRIPTOR --name NAME[:DUMP_PRIORITY]... [--reap NAME]
+//                [--detach] [--log FILE]
 //
 // --reap NAME sets a trap for clients that list and then look up: the first time the service
 // is asked for its interface, it makes the IMortal service NAME quit and waits (3 seconds at
@@ -28,13 +29,10 @@ namespace {
 
 using namespace peer;
 
-constexpr uint32_t kCheckService = 2;
-constexpr uint32_t kAddService = 3;
 constexpr uint32_t kMortalQuit = 1;
 constexpr int32_t kExIllegalState = -5;
 constexpr uint32_t kHidlAdd = 2;
 constexpr int32_t kDefaultDumpPriority = 8;
-const std::u16string kServiceManager = u"android.os.IServiceManager";
 const std::u16string kMortal = u"com.example.vorn.IMortal";
 const std::string kHidlManager = "android.hidl.manager@1.0::IServiceManager";
 
@@ -160,37 +158,10 @@ public:
             reply.setStatus(call.status());
     }
 
-    // The reply to a lookup of name with the manager of this device, read as the platform's
-    // client reads it; a handle in it stays valid while the reply is kept.
-    struct Found {
-        std::optional<Reply> reply;
-        std::optional<flat_binder_object> object; // nullopt: the manager has none
-        int32_t stability = 0;
-    };
-    Found lookup(const std::u16string &name)
-    {
-        ParcelWriter request;
-        writeInterfaceToken(request, release_, partition_, kServiceManager);
-        request.string16(name);
-        Found found{binder_->transact(0, kCheckService, request), std::nullopt, 0};
-        if (!found.reply || found.reply->statusOnly())
-            return found;
-        ParcelReader &data = found.reply->data();
-        if (release_.aidlServiceManager && data.i32() != kExNone)
-            return found;
-        auto object = data.object();
-        if (!object || (object->hdr.type == BINDER_TYPE_BINDER && object->binder == 0))
-            return found; // the null binder
-        found.object = object;
-        if (release_.stabilityWords)
-            found.stability = data.i32().value_or(0);
-        return found;
-    }
-
     // Passes on what the manager hands out for name, as an AIDL method returning IBinder does.
     void find(const std::u16string &name, Call &c)
     {
-        Found found = lookup(name);
+        Lookup found = lookupService(*binder_, release_, partition_, name);
         c.returnVoid();
         ParcelWriter &out = c.out();
         if (found.object && found.object->hdr.type == BINDER_TYPE_HANDLE) {
@@ -219,7 +190,7 @@ private:
     void reap(const std::u16string &name)
     {
         {
-            Found victim = lookup(name);
+            Lookup victim = lookupService(*binder_, release_, partition_, name);
             if (!victim.object || victim.object->hdr.type != BINDER_TYPE_HANDLE)
                 return warn("nothing to reap: no " + narrow(name));
             ParcelWriter request;
@@ -228,7 +199,7 @@ private:
         }
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
         while (std::chrono::steady_clock::now() < deadline) {
-            Found victim = lookup(name);
+            Lookup victim = lookupService(*binder_, release_, partition_, name);
             if (!victim.object)
                 return;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -466,12 +437,12 @@ void registerAll(Binder &binder, const Release &release, const Partition &partit
 {
     for (const Registration &r : sample.names()) {
         ParcelWriter request;
-        writeInterfaceToken(request, release, partition, kServiceManager);
+        writeInterfaceToken(request, release, partition, kServiceManagerDescriptor);
         request.string16(r.name);
         writeLocalBinder(request, release, partition, sample.node());
         request.i32(0); // not for isolated processes
         request.i32(r.dumpPriority);
-        auto reply = binder.transact(0, kAddService, request);
+        auto reply = binder.transact(0, release.manager.addService, request);
         if (!reply)
             die("cannot register " + r.name + " on " + binder.device());
         int32_t status = reply->data().i32().value_or(kNotEnoughData);
@@ -508,7 +479,8 @@ void registerAll(Binder &binder, const Release &release, const Partition &partit
 
 [[noreturn]] void usage()
 {
-    die("usage: peer-service --release 9|10|11 [--device PATH] [--vendor] --interface DESCRIPTOR "
+    die("usage: peer-service --release " + releaseNames() +
+        " [--device PATH] [--vendor] --interface DESCRIPTOR "
         "--name NAME[:PRIORITY]... [--reap NAME] [--detach] [--log FILE]\n"
         "       peer-service --hidl [--device PATH] --interface FQNAME --name INSTANCE... "
         "[--detach] [--log FILE]");
@@ -534,7 +506,7 @@ int main(int argc, char **argv)
     }
 
     auto releaseWord = options.get("release");
-    const Release *release = releaseWord ? findRelease(std::atoi(releaseWord->c_str())) : nullptr;
+    const Release *release = releaseWord ? findRelease(*releaseWord) : nullptr;
     if (!release)
         usage();
     const Partition &partition = options.has("vendor") ? kVendor : kSystem;

@@ -1,15 +1,21 @@
 // The service manager of one binder device, as the given Android release has it: the classic
 // one of 9 and 10 (answers one name per index, newest registration first) or the AIDL one of
-// 11 (exception words, stability words, the whole sorted list at once, itself as "manager").
+// 11 on (exception words, stability words, the whole sorted list at once, itself as "manager"),
+// with the method numbering of its release (see ManagerCodes in peer.h).
 //
-//   peer-servicemanager --release 9|10|11 [--device /dev/binder] [--vendor] [--detach] [--log FILE]
+//   peer-servicemanager --release 9|10|11|12|15|15r6|16 [--device /dev/binder] [--vendor]
+//                       [--detach] [--log FILE]
 //
 // --vendor makes it the vendor side's manager (the "VNDR" header word and vendor stability).
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <list>
 #include <map>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "peer.h"
 
@@ -17,13 +23,7 @@ namespace {
 
 using namespace peer;
 
-const std::u16string kDescriptor = u"android.os.IServiceManager";
-
-constexpr uint32_t kGetService = 1;
-constexpr uint32_t kCheckService = 2;
-constexpr uint32_t kAddService = 3;
-constexpr uint32_t kListServices = 4;
-constexpr uint32_t kIsDeclared = 7; // from 11 on
+const std::u16string kDescriptor(kServiceManagerDescriptor);
 
 constexpr int32_t kClassicFailure = -1;
 constexpr size_t kMaxNameLength = 127;
@@ -45,9 +45,9 @@ public:
             return;
         if (!enforceInterface(in.data, release_, partition_, kDescriptor))
             return reply.setStatus(kClassicFailure);
-        switch (in.code()) {
-        case kGetService:
-        case kCheckService: {
+        const ManagerCodes &codes = release_.manager;
+        uint32_t code = in.code();
+        if (code == codes.getService || code == codes.checkService) {
             auto name = in.data.string16();
             if (!name)
                 return reply.setStatus(kClassicFailure);
@@ -58,7 +58,7 @@ public:
                 reply.u32(0);
             return;
         }
-        case kAddService: {
+        if (code == codes.addService) {
             auto name = in.data.string16();
             if (!name)
                 return reply.setStatus(kClassicFailure);
@@ -72,7 +72,7 @@ public:
             reply.u32(0);
             return;
         }
-        case kListServices: {
+        if (code == codes.listServices) {
             uint32_t index = in.data.u32().value_or(0);
             int32_t dumpPriority = in.data.i32().value_or(0);
             for (const Entry &entry : services_) {
@@ -83,8 +83,7 @@ public:
             }
             return reply.setStatus(kClassicFailure);
         }
-        default: return reply.setStatus(kClassicFailure);
-        }
+        reply.setStatus(kClassicFailure);
     }
 
     void died(binder_uintptr_t cookie)
@@ -160,39 +159,39 @@ public:
         : binder_(binder), release_(release), partition_(partition)
     {
         builtin_.descriptor = kDescriptor;
-        services_["manager"] = Entry{true, 0, false, 8, partition.stability};
+        services_["manager"] = Entry{true, 0, false, 8, partition.stability, int32_t(getpid())};
     }
 
     void handle(Transaction &in, ParcelWriter &reply)
     {
         if (answerBuiltin(release_, builtin_, in, reply))
             return;
-        switch (in.code()) {
-        case kGetService:
-        case kCheckService:
-        case kAddService:
-        case kListServices:
-        case kIsDeclared: break;
-        default: return reply.setStatus(kUnknownTransaction);
-        }
+        auto method = methodOf(in.code());
+        if (!method)
+            return reply.setStatus(kUnknownTransaction);
         if (!enforceInterface(in.data, release_, partition_, kDescriptor))
             return reply.setStatus(kBadType);
-        switch (in.code()) {
-        case kGetService:
-        case kCheckService: {
+        switch (*method) {
+        case Method::GetService:
+        case Method::GetService2:
+        case Method::CheckService:
+        case Method::CheckService2: {
             auto name = in.data.string16();
             if (!name)
                 return writeException(reply, kExNullPointer, "");
-            reply.i32(kExNone);
             auto found = services_.find(narrow(*name));
-            if (found == services_.end())
-                writeNullBinder(reply, release_);
+            const Entry *entry = found == services_.end() ? nullptr : &found->second;
+            reply.i32(kExNone);
+            bool asUnion = *method == Method::GetService2 || *method == Method::CheckService2 ||
+                           (*method == Method::CheckService && release_.manager.checkServiceUnion);
+            if (asUnion)
+                writeServiceUnion(reply, entry);
             else
-                writeService(reply, found->second);
+                writeBinder(reply, entry);
             return;
         }
-        case kAddService: return addService(in, reply);
-        case kListServices: {
+        case Method::AddService: return addService(in, reply);
+        case Method::ListServices: {
             auto dumpPriority = in.data.i32();
             if (!dumpPriority)
                 return reply.setStatus(kNotEnoughData);
@@ -206,12 +205,25 @@ public:
                 reply.string16(name);
             return;
         }
-        case kIsDeclared: {
+        case Method::IsDeclared: {
             // No interface manifest on this machine: nothing is declared.
             if (!in.data.string16())
                 return writeException(reply, kExNullPointer, "");
             reply.i32(kExNone);
             reply.i32(0);
+            return;
+        }
+        case Method::GetServiceDebugInfo: {
+            // Every registration with the process that made it, each a parcelable.
+            reply.i32(kExNone);
+            reply.i32(int32_t(services_.size()));
+            for (const auto &[name, entry] : services_) {
+                reply.i32(1); // not null
+                size_t start = reply.beginSized();
+                reply.string16(name);
+                reply.i32(entry.debugPid);
+                reply.endSized(start);
+            }
             return;
         }
         }
@@ -236,14 +248,63 @@ private:
         bool allowIsolated;
         int32_t dumpPriority;
         int32_t stability;
+        int32_t debugPid; // the process that registered it
     };
 
-    void writeService(ParcelWriter &reply, const Entry &entry)
+    enum class Method {
+        GetService,
+        GetService2,
+        CheckService,
+        CheckService2,
+        AddService,
+        ListServices,
+        IsDeclared,
+        GetServiceDebugInfo
+    };
+
+    // The method a code stands for in this release: nullopt past its last method, and for the
+    // methods in between that no peer needs.
+    std::optional<Method> methodOf(uint32_t code) const
     {
-        if (entry.local)
+        const ManagerCodes &c = release_.manager;
+        const std::pair<uint32_t, Method> table[] = {
+            {c.getService, Method::GetService},
+            {c.getService2, Method::GetService2},
+            {c.checkService, Method::CheckService},
+            {c.checkService2, Method::CheckService2},
+            {c.addService, Method::AddService},
+            {c.listServices, Method::ListServices},
+            {c.isDeclared, Method::IsDeclared},
+            {c.getServiceDebugInfo, Method::GetServiceDebugInfo},
+        };
+        for (auto [number, method] : table)
+            if (number != 0 && number == code)
+                return method;
+        return std::nullopt;
+    }
+
+    // The registered binder, or the null one for a name nobody registered.
+    void writeBinder(ParcelWriter &reply, const Entry *entry)
+    {
+        if (!entry)
+            return writeNullBinder(reply, release_);
+        if (entry->local)
             return writeLocalBinder(reply, release_, partition_, selfNode());
-        reply.handleObject(entry.handle);
-        reply.i32(entry.stability);
+        reply.handleObject(entry->handle);
+        reply.i32(entry->stability);
+    }
+
+    // The Service union, always the service with its metadata here: no accessors and no lazy
+    // services on this machine. A miss is the null binder inside it.
+    void writeServiceUnion(ParcelWriter &reply, const Entry *entry)
+    {
+        reply.i32(1); // the union is not null
+        reply.i32(kServiceWithMetadata);
+        reply.i32(1); // nor is the parcelable in it
+        size_t start = reply.beginSized();
+        writeBinder(reply, entry);
+        reply.i32(0); // isLazyService
+        reply.endSized(start);
     }
 
     binder_uintptr_t selfNode() const { return reinterpret_cast<binder_uintptr_t>(this); }
@@ -267,7 +328,7 @@ private:
         if (!isValidServiceName(key))
             return writeException(reply, kExIllegalArgument, "");
 
-        Entry entry{false, 0, *allowIsolated != 0, *dumpPriority, *stability};
+        Entry entry{false, 0, *allowIsolated != 0, *dumpPriority, *stability, in.txn.sender_pid};
         if (object->hdr.type == BINDER_TYPE_HANDLE) {
             entry.handle = object->handle;
             binder_.acquire(entry.handle);
@@ -293,8 +354,8 @@ private:
 
 [[noreturn]] void usage()
 {
-    die("usage: peer-servicemanager --release 9|10|11 [--device PATH] [--vendor] [--detach] "
-        "[--log FILE]");
+    die("usage: peer-servicemanager --release " + releaseNames() +
+        " [--device PATH] [--vendor] [--detach] [--log FILE]");
 }
 
 } // namespace
@@ -304,7 +365,7 @@ int main(int argc, char **argv)
     setProgramName(argv[0]);
     Options options(argc, argv);
     auto releaseWord = options.get("release");
-    const Release *release = releaseWord ? findRelease(std::atoi(releaseWord->c_str())) : nullptr;
+    const Release *release = releaseWord ? findRelease(*releaseWord) : nullptr;
     if (!release || !options.unknown().empty())
         usage();
     std::string device = options.get("device").value_or("/dev/binder");

@@ -8,8 +8,10 @@
 #
 #   start-peers.sh RELEASE [PEER | +EXTRA]...
 #
-# RELEASE is 9, 10 or 11. Each PEER named is left out (for a machine that needs, say, an
-# empty vndbinder); each +EXTRA is a peer that is started only when asked for:
+# RELEASE is 9, 10, 11, 12, 15, 15r6 or 16: the flavour of the managers and of every peer
+# that talks to them (15 is Android 15 before r6, 15r6 from r6 on; both are SDK 35, with
+# two numberings of the manager's methods). Each PEER named is left out (for a machine that
+# needs, say, an empty vndbinder); each +EXTRA is a peer that is started only when asked for:
 #   mortal  a service that quits when grim tells it to
 #   grim    a service whose first interface query makes mortal quit and waits until the
 #           manager has let mortal go: a service that dies between the list and the lookup
@@ -31,9 +33,9 @@ for word; do
 	esac
 done
 case "$release" in
-9 | 10 | 11) ;;
+9 | 10 | 11 | 12 | 15 | 15r6 | 16) ;;
 *)
-	echo "start-peers.sh: no such Android release: '$release' (9, 10 or 11)" >&2
+	echo "start-peers.sh: no such Android release: '$release' (9, 10, 11, 12, 15, 15r6 or 16)" >&2
 	exit 2
 	;;
 esac
@@ -85,7 +87,7 @@ start hidl.sample "$here/peer-service" --hidl --device /dev/hwbinder \
 
 # Last, so that the other names keep their places. The managers of 9 and 10 list the newest
 # registration first: mortal is registered before grim so that grim is listed before it (on
-# 11 the names are in name order, where grim comes first anyway).
+# 11 and later the names are in name order, where grim comes first anyway).
 extra mortal "$here/peer-service" --release "$release" --device /dev/binder \
 	--interface com.example.vorn.IMortal --name mortal
 extra grim "$here/peer-service" --release "$release" --device /dev/binder \
