@@ -3,8 +3,11 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cfloat>
 #include <cinttypes>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -46,6 +49,19 @@ template <class T> void put(Parcel &Buf, T Value)
 {
     fprintf(stderr, "Expected argument for '%s' to be %s.. You supplied '%s'\n", Arg.name, What, Word);
     endProcess(3);
+}
+
+// The integer a word gives for an argument of a type whose values lie within Min and Max.
+long long integerArgument(const char *Word, const aidlArg &Arg, const char *What, long long Min, long long Max)
+{
+    Scanned n = scanInteger(Word, Min, Max);
+    if (n.kind == Scanned::NOT_A_NUMBER)
+        notA(What, Arg, Word);
+    if (n.kind == Scanned::OUT_OF_RANGE) {
+        fprintf(stderr, "Argument for '%s' is out of range for its type: '%s'\n", Arg.name, Word);
+        endProcess(3);
+    }
+    return n.value;
 }
 
 // The text of a descriptor's target, for the report of a returned descriptor.
@@ -184,9 +200,15 @@ Parcel serializeArgumentsFromCommandLine(std::span<char *const> Words, const aid
             if (trace)
                 printf(" null\n");
         } else if (type == "float" || type == "double") {
-            double value;
-            if (sscanf(word, "%lf", &value) != 1)
+            char *end;
+            errno = 0;
+            double value = strtod(word, &end);
+            if (end == word)
                 notA(type == "float" ? "a float" : "a double", arg, word);
+            if (errno == ERANGE || (type == "float" && std::isfinite(value) && std::fabs(value) > FLT_MAX)) {
+                fprintf(stderr, "Argument for '%s' is out of range for its type: '%s'\n", arg.name, word);
+                endProcess(3);
+            }
             type == "float" ? put(bytes, float(value)) : put(bytes, value);
             if (trace)
                 printf("Serialized %s: %f\n", type.data(), value);
@@ -195,9 +217,7 @@ Parcel serializeArgumentsFromCommandLine(std::span<char *const> Words, const aid
             if (trace)
                 printf("Serialized string: %s\n", word);
         } else if (type == "long") {
-            long long value;
-            if (sscanf(word, "%lld", &value) != 1)
-                notA("a long", arg, word);
+            long long value = integerArgument(word, arg, "a long", INT64_MIN, INT64_MAX);
             put(bytes, int64_t(value));
             if (trace)
                 printf("Serialized long: %lld\n", value);
@@ -212,8 +232,8 @@ Parcel serializeArgumentsFromCommandLine(std::span<char *const> Words, const aid
             int value;
             if (type == "char" && units.size() == 1) // a char is given as itself
                 value = units[0];
-            else if (sscanf(number, "%d", &value) != 1)
-                notA("an integer", arg, word);
+            else
+                value = int(integerArgument(number, arg, "an integer", INT32_MIN, INT32_MAX));
             putU32(bytes, uint32_t(value));
             if (trace)
                 printf("Serialized int: %d\n", value);
@@ -281,7 +301,12 @@ int callService(int argc, char **argv)
             return 3;
         meth = *code;
     } else {
-        meth = uint32_t(atoi(word));
+        Scanned number = scanInteger(word, INT32_MIN, UINT32_MAX);
+        if (number.kind == Scanned::OUT_OF_RANGE) {
+            fprintf(stderr, "Method number %s is out of range: transaction codes have 32 bits\n", word);
+            return 3;
+        }
+        meth = uint32_t(number.value); // 0 when the word is a name
         iface = getInterfaceOfDesc(desc);
         if (meth == 0) {
             const char *name = iface ? iface->c_str() : "";

@@ -99,9 +99,13 @@ int run(int argc, char **argv)
     std::string sdk = device().property("ro.build.version.sdk");
     androidVer = detectRelease(sdk);
 
-    int pid;
-    if (sscanf(argv[1], "%d", &pid) == 1)
-        return dumpNodesAndRefsForPid(pid);
+    Scanned pid = scanInteger(argv[1], INT32_MIN, INT32_MAX);
+    if (pid.kind == Scanned::OUT_OF_RANGE) {
+        fprintf(stderr, "Process id %s is out of range\n", argv[1]);
+        return 1;
+    }
+    if (pid.kind == Scanned::NUMBER)
+        return dumpNodesAndRefsForPid(int(pid.value));
 
     const char *path = "/dev/binder";
     setNs(NS_BINDER);

@@ -1,7 +1,9 @@
 // Parcel primitives: String16 writing and reading, the descriptor object, the error status.
 #include "vorn.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 namespace vorn {
 
@@ -138,6 +140,18 @@ int isErrorParcel(std::span<const uint8_t> Data)
     case -1: fprintf(stderr, "Result:Parcel(Error: 0xffffffff \"General error\")\n"); return 1;
     default: return 0;
     }
+}
+
+Scanned scanInteger(const char *Word, long long Min, long long Max)
+{
+    char *end;
+    errno = 0;
+    long long value = strtoll(Word, &end, 10);
+    if (end == Word)
+        return {Scanned::NOT_A_NUMBER, 0};
+    if (errno == ERANGE || value < Min || value > Max)
+        return {Scanned::OUT_OF_RANGE, 0};
+    return {Scanned::NUMBER, value};
 }
 
 uint32_t ntohl(uint32_t Net)

@@ -52,10 +52,17 @@ bool headerAccepted()
     return reply && !statusOnly(*reply);
 }
 
+// A sanity limit, far above any device's count, for a manager that never says "no more".
+constexpr uint32_t MAX_NAMES = 100000;
+
 int listPerIndex(serviceFunc S)
 {
     std::vector<std::string> names;
-    for (uint32_t s = 0; s < 1000; ++s) {
+    for (uint32_t s = 0;; ++s) {
+        if (s == MAX_NAMES) {
+            fprintf(stderr, "android.os.IServiceManager::LIST_SERVICES: stopped after %u names\n", MAX_NAMES);
+            break;
+        }
         Parcel args;
         putU32(args, s);
         putU32(args, 15); // every dump priority
@@ -276,7 +283,7 @@ std::optional<std::string> getInterfaceOfService(const char *Name) { return getI
 
 int probeNumbering()
 {
-    androidVer = 11; // the request header is the same in both numberings
+    androidVer = 11;                 // the request header is the same in both numberings
     auto reply = askManager(15, {}); // getServiceDebugInfo from r6 on, past the last code before
     return reply && !statusOnly(*reply) ? 15 : 11;
 }

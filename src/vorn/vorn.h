@@ -246,6 +246,13 @@ int isErrorParcel(std::span<const uint8_t> Data);
 // The String16 at Pos, cut at the end of Data rather than read past it; empty when absent.
 std::string string16Cut(std::span<const uint8_t> Data, size_t Pos);
 uint32_t ntohl(uint32_t Net);
+// A decimal integer at the start of Word, as scanf reads it (blanks and a sign first, the
+// rest ignored), and whether it lies within Min and Max.
+struct Scanned {
+    enum { NUMBER, NOT_A_NUMBER, OUT_OF_RANGE } kind;
+    long long value;
+};
+Scanned scanInteger(const char *Word, long long Min, long long Max);
 
 // Reads a parcel front to back and refuses to go past its end: every read that does not
 // fit yields nullopt and leaves the reader at the end, so a chain of reads stops at once.

@@ -39,6 +39,9 @@ INSTANTIATE_TEST_SUITE_P(
             {SVC, IT, reply(Bytes().u32(0).object(BINDER_TYPE_FDA, 0), {4})},
             "returns: byte[] (not handled yet)\nObject 0 is type 0x66646185\n",
             dumped(Bytes().u32(0).object(BINDER_TYPE_FDA, 0)), 0),
+        Row("method_number_out_of_range", "A11", {"vorn", "call", "svc", "4294967296"}, {SVC}, "",
+            "Method number 4294967296 is out of range: transaction codes have 32 bits\n", 3),
+        Row("pid_out_of_range", "A11", {"vorn", "2147483648"}, {}, "", "Process id 2147483648 is out of range\n", 1),
         Row("no_reply", "A11", {"vorn", "call", "svc", "_PNG"}, {SVC, FAILED}, "", "No reply\n", 251),
         Row("dump_refused", "A11", {"vorn", "dump", "svc"}, {SVC, status(-1)}, "",
             "The dump of svc was refused with status -1 (Operation not permitted)\n", 1),
@@ -90,6 +93,11 @@ TEST(Arguments, EncodedByTheirDeclaredTypes)
              {2, "abc", "", "Expected argument for 'f' to be a float.. You supplied 'abc'\n", 3},
              {3, "abc", "", "Expected argument for 'd' to be a double.. You supplied 'abc'\n", 3},
              {1, "x", "", "Expected argument for 'l' to be a long.. You supplied 'x'\n", 3},
+             {0, "2147483648", "", "Argument for 'i' is out of range for its type: '2147483648'\n", 3},
+             {1, "9223372036854775808", "", "Argument for 'l' is out of range for its type: '9223372036854775808'\n",
+              3},
+             {2, "1e39", "", "Argument for 'f' is out of range for its type: '1e39'\n", 3},
+             {3, "1e400", "", "Argument for 'd' is out of range for its type: '1e400'\n", 3},
          }) {
         std::vector<std::string> given = words;
         given[size_t(row.arg)] = row.word;
