@@ -1,7 +1,14 @@
 // The hidl manager of hwbinder: services register an instance name, the manager asks each one
 // for its interface and lists "interface/instance" in order, with scatter-gather buffers.
 //
-//   peer-hwservicemanager [--device /dev/hwbinder] [--detach] [--log FILE]
+//   peer-hwservicemanager [--device /dev/hwbinder] [--lie] [--detach] [--log FILE]
+//
+// --lie makes each list answer the next of three lies about its records, in turn: the
+// vector's record points at an address where no buffer was sent; the vector counts 1000 more
+// names than its records buffer holds; the second name's record counts 4096 more characters
+// than its buffer holds. The driver points every record at the buffer sent for it, but it
+// never checks the counts.
+#include <cstring>
 #include <map>
 #include <string>
 #include <utility>
@@ -19,9 +26,44 @@ constexpr uint32_t kGet = 1;
 constexpr uint32_t kAdd = 2;
 constexpr uint32_t kList = 4;
 
+// The 16-byte record of a hidl string or vector: address, count, owns-buffer flag.
+struct HidlRecord {
+    uint64_t address;
+    uint32_t count;
+    uint32_t ownsBuffer;
+};
+constexpr uint64_t kNowhere = 0x1000;
+
+std::string_view bytesOf(const HidlRecord &record) { return {reinterpret_cast<const char *>(&record), sizeof record}; }
+
+// The names as a hidl_vec<hidl_string> with the lie of the given turn in its records.
+void writeLyingNames(ParcelWriter &out, const std::vector<std::string> &names, unsigned turn)
+{
+    HidlRecord vector{0, uint32_t(names.size()), 1};
+    if (turn == 0) {
+        vector.address = kNowhere; // no child buffer, so the driver leaves it as it is
+        out.bufferObject(bytesOf(vector));
+        return;
+    }
+    if (turn == 1)
+        vector.count += 1000;
+    size_t vectorIndex = out.bufferObject(bytesOf(vector));
+    std::string records(sizeof(HidlRecord) * names.size(), '\0');
+    for (size_t i = 0; i < names.size(); ++i) {
+        HidlRecord record{0, uint32_t(names[i].size() + (turn == 2 && i == 1 ? 4096 : 0)), 1};
+        std::memcpy(records.data() + sizeof record * i, &record, sizeof record);
+    }
+    size_t recordsIndex = out.bufferObject(records, vectorIndex, 0);
+    for (size_t i = 0; i < names.size(); ++i)
+        out.bufferObject(names[i] + '\0', recordsIndex, sizeof(HidlRecord) * i);
+}
+
 class HidlManager {
 public:
-    explicit HidlManager(Binder &binder) : binder_(binder) { services_[{kDescriptor, kOwnInstance}] = Entry{true, 0}; }
+    HidlManager(Binder &binder, bool lie) : binder_(binder), lie_(lie)
+    {
+        services_[{kDescriptor, kOwnInstance}] = Entry{true, 0};
+    }
 
     void handle(Transaction &in, ParcelWriter &reply)
     {
@@ -53,7 +95,10 @@ public:
             for (const auto &[key, entry] : services_)
                 names.push_back(key.first + "/" + key.second);
             reply.i32(kOk);
-            reply.hidlStringVector(names);
+            if (lie_)
+                writeLyingNames(reply, names, lists_++ % 3);
+            else
+                reply.hidlStringVector(names);
             return;
         }
         }
@@ -112,6 +157,8 @@ private:
     }
 
     Binder &binder_;
+    bool lie_;
+    unsigned lists_ = 0;
     std::map<std::pair<std::string, std::string>, Entry> services_;
 };
 
@@ -122,12 +169,12 @@ int main(int argc, char **argv)
     setProgramName(argv[0]);
     Options options(argc, argv);
     if (!options.unknown().empty())
-        die("usage: peer-hwservicemanager [--device PATH] [--detach] [--log FILE]");
+        die("usage: peer-hwservicemanager [--device PATH] [--lie] [--detach] [--log FILE]");
     detachUntilReady(options.has("detach"), 10);
     auto binder = Binder::open(options.get("device").value_or("/dev/hwbinder"));
     if (!binder->becomeContextManager())
         return 1;
-    HidlManager manager(*binder);
+    HidlManager manager(*binder, options.has("lie"));
     binder->onTransaction([&](Transaction &in, ParcelWriter &reply) { manager.handle(in, reply); });
     binder->onDeath([&](binder_uintptr_t cookie) { manager.died(cookie); });
     ready(options.get("log"));

@@ -46,6 +46,8 @@ public:
     void localObject(binder_uintptr_t binder, binder_uintptr_t cookie);
     void handleObject(uint32_t handle);
     void fdObject(const binder_fd_object &object);
+    // An offsets entry as given, whatever lies at it (or beyond the data): hostile replies.
+    void forgedOffset(binder_size_t offset) { offsets_.push_back(offset); }
     // A descriptor handed over as the platform's parcel writes one it owns (cookie 1). In a
     // reply, it is closed once the reply has been sent.
     void ownedFdObject(int fd);

@@ -480,6 +480,23 @@ Lookup lookupService(Binder &binder, const Release &release, const Partition &pa
     return found;
 }
 
+void registerService(Binder &binder, const Release &release, const Partition &partition, const std::string &name,
+                     binder_uintptr_t node, int32_t dumpPriority)
+{
+    ParcelWriter request;
+    writeInterfaceToken(request, release, partition, kServiceManagerDescriptor);
+    request.string16(name);
+    writeLocalBinder(request, release, partition, node);
+    request.i32(0); // not for isolated processes
+    request.i32(dumpPriority);
+    auto reply = binder.transact(0, release.manager.addService, request);
+    if (!reply)
+        die("cannot register " + name + " on " + binder.device());
+    int32_t status = reply->data().i32().value_or(kNotEnoughData);
+    if (reply->statusOnly() || status != 0)
+        die("the manager of " + binder.device() + " refused " + name + " with status " + std::to_string(status));
+}
+
 void writeException(ParcelWriter &out, int32_t exception, std::string_view message, int32_t serviceSpecific)
 {
     out.i32(exception);
@@ -556,7 +573,8 @@ Options::Options(int argc, char **argv)
             continue;
         }
         std::string key = word.substr(2);
-        bool flag = key == "vendor" || key == "detach" || key == "hidl" || key == "oneway";
+        bool flag = key == "vendor" || key == "detach" || key == "hidl" || key == "oneway" || key == "lie" ||
+                    key == "evil";
         if (!flag && i + 1 < argc && std::string_view(argv[i + 1]).rfind("--", 0) != 0)
             values_.emplace(key, argv[++i]);
         else

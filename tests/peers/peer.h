@@ -182,6 +182,11 @@ struct Lookup {
 };
 Lookup lookupService(Binder &binder, const Release &release, const Partition &partition, std::u16string_view name);
 
+// Registers node under name with the manager of the binder's device, as a service of the
+// release does; dies with a message when the manager does not take it.
+void registerService(Binder &binder, const Release &release, const Partition &partition, const std::string &name,
+                     binder_uintptr_t node, int32_t dumpPriority);
+
 // An AIDL error reply: the exception, its message, an empty remote stack trace and, for a
 // service-specific error, its code.
 void writeException(ParcelWriter &out, int32_t exception, std::string_view message, int32_t serviceSpecific = 0);
@@ -202,8 +207,8 @@ constexpr uint32_t kHidlPing = packChars(0x0f, 'P', 'N', 'G');
 constexpr std::string_view kHidlBase = "android.hidl.base@1.0::IBase";
 bool answerHidlBase(const std::vector<std::string> &chain, Transaction &in, ParcelWriter &reply);
 
-// Command line: --key value pairs and the bare flags --vendor, --detach, --hidl and --oneway;
-// repeated keys keep every value; other words are left in unknown().
+// Command line: --key value pairs and the bare flags --vendor, --detach, --hidl, --oneway,
+// --lie and --evil; repeated keys keep every value; other words are left in unknown().
 class Options {
 public:
     Options(int argc, char **argv);

@@ -435,20 +435,8 @@ std::vector<Registration> parseNames(const std::vector<std::string> &words)
 
 void registerAll(Binder &binder, const Release &release, const Partition &partition, const Sample &sample)
 {
-    for (const Registration &r : sample.names()) {
-        ParcelWriter request;
-        writeInterfaceToken(request, release, partition, kServiceManagerDescriptor);
-        request.string16(r.name);
-        writeLocalBinder(request, release, partition, sample.node());
-        request.i32(0); // not for isolated processes
-        request.i32(r.dumpPriority);
-        auto reply = binder.transact(0, release.manager.addService, request);
-        if (!reply)
-            die("cannot register " + r.name + " on " + binder.device());
-        int32_t status = reply->data().i32().value_or(kNotEnoughData);
-        if (reply->statusOnly() || status != 0)
-            die("the manager of " + binder.device() + " refused " + r.name + " with status " + std::to_string(status));
-    }
+    for (const Registration &r : sample.names())
+        registerService(binder, release, partition, r.name, sample.node(), r.dumpPriority);
 }
 
 [[noreturn]] void serveHidl(const Options &options, const std::string &fqName,

@@ -4,12 +4,17 @@
 // with the method numbering of its release (see ManagerCodes in peer.h).
 //
 //   peer-servicemanager --release 9|10|11|12|15|15r6|16 [--device /dev/binder] [--vendor]
-//                       [--detach] [--log FILE]
+//                       [--crowd N] [--lie] [--detach] [--log FILE]
 //
 // --vendor makes it the vendor side's manager (the "VNDR" header word and vendor stability).
+// Two hostile listings, for clients that must not believe them: --crowd N lists N more names
+// after the registered ones (crowd.0 on), which no lookup finds; --lie announces three names
+// more than the vector listing holds, or, per index, answers the index after the last name
+// with a name whose length word promises more characters than the reply has.
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -28,12 +33,19 @@ const std::u16string kDescriptor(kServiceManagerDescriptor);
 constexpr int32_t kClassicFailure = -1;
 constexpr size_t kMaxNameLength = 127;
 
+// What a hostile listing adds to the registered names.
+struct Listing {
+    uint32_t crowd = 0;
+    bool lie = false;
+    std::string crowdName(uint32_t i) const { return "crowd." + std::to_string(i); }
+};
+
 // The classic manager, a loop over raw requests: every failure is the status -1, a lookup
 // miss is the word 0, and a dead service stays listed with no handle.
 class ClassicManager {
 public:
-    ClassicManager(Binder &binder, const Release &release, const Partition &partition)
-        : binder_(binder), release_(release), partition_(partition)
+    ClassicManager(Binder &binder, const Release &release, const Partition &partition, const Listing &listing)
+        : binder_(binder), release_(release), partition_(partition), listing_(listing)
     {
     }
 
@@ -80,6 +92,13 @@ public:
                     continue;
                 if (index-- == 0)
                     return reply.string16(entry.name);
+            }
+            if (index < listing_.crowd)
+                return reply.string16(listing_.crowdName(index));
+            if (listing_.lie && index == listing_.crowd) {
+                reply.u32(100); // the length of a name that is not there
+                reply.u32(0);
+                return;
             }
             return reply.setStatus(kClassicFailure);
         }
@@ -136,6 +155,7 @@ private:
     Binder &binder_;
     const Release &release_;
     const Partition &partition_;
+    const Listing &listing_;
     std::list<Entry> services_; // newest registration first
     binder_uintptr_t lastCookie_ = 0;
 };
@@ -155,8 +175,8 @@ bool isValidServiceName(const std::string &name)
 // object, on the context node and on the node it hands out for itself.
 class AidlManager {
 public:
-    AidlManager(Binder &binder, const Release &release, const Partition &partition)
-        : binder_(binder), release_(release), partition_(partition)
+    AidlManager(Binder &binder, const Release &release, const Partition &partition, const Listing &listing)
+        : binder_(binder), release_(release), partition_(partition), listing_(listing)
     {
         builtin_.descriptor = kDescriptor;
         services_["manager"] = Entry{true, 0, false, 8, partition.stability, int32_t(getpid())};
@@ -199,8 +219,10 @@ public:
             for (const auto &[name, entry] : services_)
                 if (entry.dumpPriority & *dumpPriority)
                     names.push_back(name);
+            for (uint32_t i = 0; i < listing_.crowd; ++i)
+                names.push_back(listing_.crowdName(i));
             reply.i32(kExNone);
-            reply.i32(int32_t(names.size()));
+            reply.i32(int32_t(names.size() + (listing_.lie ? 3 : 0)));
             for (const std::string &name : names)
                 reply.string16(name);
             return;
@@ -348,6 +370,7 @@ private:
     Binder &binder_;
     const Release &release_;
     const Partition &partition_;
+    const Listing &listing_;
     BuiltinObject builtin_;
     std::map<std::string, Entry> services_; // name order
 };
@@ -355,7 +378,7 @@ private:
 [[noreturn]] void usage()
 {
     die("usage: peer-servicemanager --release " + releaseNames() +
-        " [--device PATH] [--vendor] [--detach] [--log FILE]");
+        " [--device PATH] [--vendor] [--crowd N] [--lie] [--detach] [--log FILE]");
 }
 
 } // namespace
@@ -370,14 +393,18 @@ int main(int argc, char **argv)
         usage();
     std::string device = options.get("device").value_or("/dev/binder");
     const Partition &partition = options.has("vendor") ? kVendor : kSystem;
+    Listing listing;
+    listing.lie = options.has("lie");
+    if (auto crowd = options.get("crowd"))
+        listing.crowd = uint32_t(std::strtoul(crowd->c_str(), nullptr, 10));
 
     detachUntilReady(options.has("detach"), 10);
     auto binder = Binder::open(device);
     if (!binder->becomeContextManager())
         return 1;
 
-    ClassicManager classic(*binder, *release, partition);
-    AidlManager aidl(*binder, *release, partition);
+    ClassicManager classic(*binder, *release, partition, listing);
+    AidlManager aidl(*binder, *release, partition, listing);
     if (release->aidlServiceManager) {
         binder->onTransaction([&](Transaction &in, ParcelWriter &reply) { aidl.handle(in, reply); });
         binder->onDeath([&](binder_uintptr_t cookie) { aidl.died(cookie); });

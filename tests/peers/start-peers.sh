@@ -15,6 +15,15 @@
 #   mortal  a service that quits when grim tells it to
 #   grim    a service whose first interface query makes mortal quit and waits until the
 #           manager has let mortal go: a service that dies between the list and the lookup
+#   hostile services that answer what no honest one sends (see hostile.cpp): hostile and
+#           hostile.mortal (two processes, so that the second may die in a call while the
+#           first lives on), and the evil.* names, whose interfaces are paths, hold "..",
+#           control characters or 5000 characters
+#   hostile-managers
+#           the managers themselves lie: binder's listing announces more names than it
+#           holds (per index: a name longer than its reply), vndbinder's lists 5000 names
+#           more than were registered, and each list of hwbinder's answers a record that
+#           points outside the buffers it sent
 #
 # The peers keep running in the background; their logs are in /tmp/peers.
 
@@ -24,9 +33,9 @@ without=" "
 with=" "
 for word; do
 	case $word in
-	+mortal | +grim) with="$with${word#+} " ;;
+	+mortal | +grim | +hostile | +hostile-managers) with="$with${word#+} " ;;
 	+*)
-		echo "start-peers.sh: no such extra peer: '${word#+}' (mortal or grim)" >&2
+		echo "start-peers.sh: no such extra peer: '${word#+}' (mortal, grim, hostile or hostile-managers)" >&2
 		exit 2
 		;;
 	*) without="$without$word " ;;
@@ -69,9 +78,15 @@ extra() {
 	case "$with" in *" $1 "*) start "$@" ;; esac
 }
 
-start servicemanager "$here/peer-servicemanager" --release "$release" --device /dev/binder
-start vndservicemanager "$here/peer-servicemanager" --release "$release" --device /dev/vndbinder --vendor
-start hwservicemanager "$here/peer-hwservicemanager" --device /dev/hwbinder
+# The managers' own lies, only for the boots that ask for them.
+liar="" crowd="" hwliar=""
+case "$with" in *" hostile-managers "*) liar=--lie crowd="--crowd 5000" hwliar=--lie ;; esac
+# shellcheck disable=SC2086 # each option is its own words, or none
+start servicemanager "$here/peer-servicemanager" --release "$release" --device /dev/binder $liar
+# shellcheck disable=SC2086
+start vndservicemanager "$here/peer-servicemanager" --release "$release" --device /dev/vndbinder --vendor $crowd
+# shellcheck disable=SC2086
+start hwservicemanager "$here/peer-hwservicemanager" --device /dev/hwbinder $hwliar
 
 start sample "$here/peer-service" --release "$release" --device /dev/binder \
 	--interface com.example.vorn.ISample --name sample:8 --name sample.critical:17
@@ -92,4 +107,10 @@ extra mortal "$here/peer-service" --release "$release" --device /dev/binder \
 	--interface com.example.vorn.IMortal --name mortal
 extra grim "$here/peer-service" --release "$release" --device /dev/binder \
 	--interface com.example.vorn.IGrim --name grim --reap mortal
+case "$with" in *" hostile "*)
+	start hostile "$here/peer-hostile" --release "$release" --device /dev/binder --name hostile
+	start hostile.mortal "$here/peer-hostile" --release "$release" --device /dev/binder --name hostile.mortal
+	start evil "$here/peer-hostile" --release "$release" --device /dev/binder --evil
+	;;
+esac
 exit 0
