@@ -1,0 +1,41 @@
+// The command line and the environment as a user could give them, against a driver that has
+// nothing to say (an empty script). The first byte sets the variables below, one bit each; each set one takes
+// its value from the next NUL-separated word, and the words left are the argument vector,
+// the program's name included.
+#include "driver.h"
+#include "input.h"
+
+using namespace fuzz;
+
+namespace {
+const char *const VARIABLES[] = {"ZQCOLOR", "ZQDEBUG", "NOT10", "A11", "A16", "ZQARG", "NUMMETH", "HTML"};
+Driver driver;
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    // Nothing from the fuzzer's own environment may steer the tool, nor make it sleep.
+    for (const char *name : {"ZQCOLOR", "ZQDEBUG", "NOT10", "A11", "A15R6", "A16", "ZQARG", "HTML", "NOSM", "NUMMETH",
+                             "NOEXIT", "ZQAIDL_DIR", "ZQAIDLDEBUG"})
+        unsetenv(name);
+    vorn::setDevice(&driver);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
+{
+    Input in(Data, Size);
+    uint8_t set = in.number<uint8_t>();
+    std::vector<std::string> words = in.words();
+    size_t used = 0;
+    for (int v = 0; v < 8; ++v)
+        if (set >> v & 1)
+            setenv(VARIABLES[v], used < words.size() ? words[used++].c_str() : "1", 1);
+    words.erase(words.begin(), words.begin() + long(used));
+
+    Argv argv(words);
+    vorn::vornMain(argv.argc(), argv.argv());
+    for (const char *name : VARIABLES)
+        unsetenv(name);
+    return 0;
+}

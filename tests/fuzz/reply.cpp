@@ -1,0 +1,104 @@
+// The reply decoders, reached as a user reaches them: a fixed command line runs against the
+// fake driver, whose every read answers with what the input says (input.h has the format).
+#include "driver.h"
+#include "input.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace fuzz;
+
+namespace {
+
+// The command line, picked by the low three bits of the first byte.
+const std::vector<std::string> COMMANDS[] = {
+    {"vorn", "list"},
+    {"vorn", "check", "x"},
+    {"vorn", "call", "svc", "add", "1", "2"},
+    {"vorn", "call", "svc", "_PID"},
+    {"vorn", "call", "svc", "_NTF"},
+    {"vorn", "h", "list"},
+    {"vorn", "owner", "x"},
+    {"vorn", "dump", "svc"},
+};
+// The release, from the next three bits: a switch, the SDK 35 probe, or no hint at all (10).
+const char *const RELEASES[] = {"A11", "NOT10", "A16", "A15R6", "sdk35", nullptr};
+// Bit 6 turns the debug reports on, bit 7 colour.
+
+// One interface per decoded return type; an answer to the interface query picks one by name.
+const char *const RETURNS[][2] = {{"IT", "int"},   {"IS", "String"},  {"IL", "long"}, {"ID", "double"},
+                                  {"IF", "float"}, {"IB", "boolean"}, {"IV", "void"}, {"IO", "IBinder"}};
+
+Driver driver;
+std::string aidlDir;
+
+// Hands the records to the driver; what does not fit in the receive area is left out.
+void script(Input &In)
+{
+    std::vector<uint64_t> blocks;
+    while (!In.empty()) {
+        uint8_t kind = In.number<uint8_t>() % KINDS;
+        if (kind == REPLY) {
+            uint32_t flags = In.number<uint32_t>(), code = In.number<uint32_t>();
+            auto taken = In.take(In.number<uint16_t>());
+            std::vector<uint8_t> data(taken.begin(), taken.end());
+            relocate(data, blocks, driver.area());
+            std::vector<uint64_t> offsets(std::min<size_t>(In.number<uint8_t>(), In.left() / 8));
+            for (uint64_t &o : offsets)
+                o = In.number<uint64_t>();
+            driver.reply(data, offsets, code, flags);
+            continue;
+        }
+        auto taken = In.take(In.number<uint16_t>());
+        std::vector<uint8_t> bytes(taken.begin(), taken.end());
+        relocate(bytes, blocks, driver.area());
+        if (kind == CODES)
+            driver.codes(std::move(bytes));
+        else if (auto at = driver.place(bytes))
+            blocks.push_back(*at);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    for (const char *name : {"ZQCOLOR", "ZQDEBUG", "NOT10", "A11", "A15R6", "A16", "ZQARG", "HTML", "NOSM", "NUMMETH",
+                             "NOEXIT", "ZQAIDLDEBUG"})
+        unsetenv(name);
+    aidlDir = std::filesystem::temp_directory_path() / ("vorn-fuzz-aidl-" + std::to_string(getpid()));
+    std::filesystem::create_directories(aidlDir);
+    for (auto [name, returns] : RETURNS)
+        std::ofstream(aidlDir + "/" + name + ".aidl") << "package t;\ninterface " << name << " {\n  " << returns
+                                                      << " add(int a, in int b);\n  void other(String s);\n}\n";
+    setenv("ZQAIDL_DIR", aidlDir.c_str(), 1);
+    atexit([] { std::filesystem::remove_all(aidlDir); });
+    vorn::setDevice(&driver);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
+{
+    Input in(Data, Size);
+    uint8_t select = in.number<uint8_t>();
+    std::vector<std::string> words = COMMANDS[select & 7];
+    const char *release = RELEASES[(select >> 3 & 7) % std::size(RELEASES)];
+    driver.reset();
+    if (release && strcmp(release, "sdk35") == 0)
+        driver.sdk = "35";
+    else if (release)
+        setenv(release, "1", 1);
+    if (select & 0x40)
+        setenv("ZQDEBUG", "1", 1);
+    if (select & 0x80)
+        setenv("ZQCOLOR", "1", 1);
+    script(in);
+
+    Argv argv(words);
+    vorn::vornMain(argv.argc(), argv.argv());
+    for (const char *name : {"A11", "NOT10", "A16", "A15R6", "ZQDEBUG", "ZQCOLOR"})
+        unsetenv(name);
+    return 0;
+}

@@ -1,0 +1,5 @@
+package broken;
+interface IBroken {
+    void ok(int a);
+    void noName(int);
+    String unterminated("quote);

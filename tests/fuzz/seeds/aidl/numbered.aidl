@@ -1,0 +1,6 @@
+package com.example.numbered;
+
+interface INumbered {
+    void first() = 1;
+    void second() = 2;
+}

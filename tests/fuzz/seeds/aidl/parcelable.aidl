@@ -1,0 +1,7 @@
+package com.example.data;
+
+parcelable Info {
+    int version;
+    @nullable String label;
+    interface Inner { void f(); }
+}

@@ -1,0 +1,1 @@
+interface I{void a(int x,,);void (int y);oneway;int b(List<Map<String,int>> m, int[][] z)}
