@@ -64,6 +64,17 @@ long long integerArgument(const char *Word, const aidlArg &Arg, const char *What
     return n.value;
 }
 
+// The parsed AIDL of an interface a service named. A name with a '/' is no interface name,
+// and a service must not make vorn read a file of its choosing outside the AIDL directory.
+aidl *aidlOf(const char *Interface)
+{
+    if (Interface && strchr(Interface, '/')) {
+        fprintf(stderr, "%s: not an interface name, so no AIDL file is looked for\n", Interface);
+        return nullptr;
+    }
+    return getAIDLForInterface(Interface);
+}
+
 // The text of a descriptor's target, for the report of a returned descriptor.
 std::string fdTarget(int Fd)
 {
@@ -282,7 +293,12 @@ int dumpMethods(const char *ServiceName)
         fprintf(stderr, "Interface?\n");
         return 5;
     }
-    return dumpMethodsFromAIDL(iface->c_str()) ? 0 : 5;
+    aidl *parsed = aidlOf(iface->c_str());
+    if (!parsed)
+        return 5;
+    printMethodsOfAIDL(iface->c_str(), parsed);
+    freeAIDL(parsed);
+    return 0;
 }
 
 int callService(int argc, char **argv)
@@ -310,7 +326,7 @@ int callService(int argc, char **argv)
         iface = getInterfaceOfDesc(desc);
         if (meth == 0) {
             const char *name = iface ? iface->c_str() : "";
-            parsed.reset(getAIDLForInterface(iface ? name : nullptr));
+            parsed.reset(aidlOf(iface ? name : nullptr));
             if (!parsed) {
                 fprintf(stderr, "%s: Unable to find AIDL interface definition\n", name);
                 return 5;
@@ -379,7 +395,7 @@ int callService(int argc, char **argv)
     if (meth == DUMP_TRANSACTION)
         return 0;
     if (!parsed && iface)
-        parsed.reset(getAIDLForInterface(iface->c_str()));
+        parsed.reset(aidlOf(iface->c_str()));
     const char *returns = getMethodReturnFromAIDL(parsed.get(), int(meth));
     if (returns && strcmp(returns, "void") == 0)
         return 0;
