@@ -16,9 +16,10 @@
 #   grim    a service whose first interface query makes mortal quit and waits until the
 #           manager has let mortal go: a service that dies between the list and the lookup
 #   hostile services that answer what no honest one sends (see hostile.cpp): hostile and
-#           hostile.mortal (two processes, so that the second may die in a call while the
-#           first lives on), and the evil.* names, whose interfaces are paths, hold "..",
-#           control characters or 5000 characters
+#           hostile.mortal, two processes, so that the second may die in a call while the
+#           first lives on
+#   evil    the evil.* names, whose interfaces are paths, hold "..", control characters or
+#           5000 characters
 #   hostile-managers
 #           the managers themselves lie: binder's listing announces more names than it
 #           holds (per index: a name longer than its reply), vndbinder's lists 5000 names
@@ -33,9 +34,9 @@ without=" "
 with=" "
 for word; do
 	case $word in
-	+mortal | +grim | +hostile | +hostile-managers) with="$with${word#+} " ;;
+	+mortal | +grim | +hostile | +evil | +hostile-managers) with="$with${word#+} " ;;
 	+*)
-		echo "start-peers.sh: no such extra peer: '${word#+}' (mortal, grim, hostile or hostile-managers)" >&2
+		echo "start-peers.sh: no such extra peer: '${word#+}' (mortal, grim, hostile, evil or hostile-managers)" >&2
 		exit 2
 		;;
 	*) without="$without$word " ;;
@@ -110,7 +111,7 @@ extra grim "$here/peer-service" --release "$release" --device /dev/binder \
 case "$with" in *" hostile "*)
 	start hostile "$here/peer-hostile" --release "$release" --device /dev/binder --name hostile
 	start hostile.mortal "$here/peer-hostile" --release "$release" --device /dev/binder --name hostile.mortal
-	start evil "$here/peer-hostile" --release "$release" --device /dev/binder --evil
 	;;
 esac
+extra evil "$here/peer-hostile" --release "$release" --device /dev/binder --evil
 exit 0
