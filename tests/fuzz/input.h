@@ -71,9 +71,9 @@ struct Argv {
 //   REPLY  flags u32, code u32, length u16, data, count u8, offsets u64 * count
 //   CODES  length u16, the return stream as it stands
 //   PLACE  length u16, bytes placed in the receive area without a read
-// The receive area's address changes from run to run, so an address in any of these bytes is
-// written as a tagged word: "REL" in its top three bytes, in byte 4 how many
-// PLACE blocks back from the latest one it points into, and the offset in the low 32 bits.
+// The receive area's address changes from run to run, so an address in reply data, a stream or
+// a block is written as a tagged word: "REL" in its top three bytes, in byte 4 how many PLACE
+// blocks back from the latest one it points into, and the offset in the low 32 bits.
 enum Kind : uint8_t { REPLY, CODES, PLACE, KINDS };
 constexpr uint64_t REL_TAG = 0x52454c0000000000, REL_MASK = 0xffffff0000000000;
 constexpr uint64_t rel(uint8_t Back, uint32_t Offset) { return REL_TAG | uint64_t(Back) << 32 | Offset; }

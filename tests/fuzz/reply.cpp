@@ -85,7 +85,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     uint8_t select = in.number<uint8_t>();
     std::vector<std::string> words = COMMANDS[select & 7];
     const char *release = RELEASES[(select >> 3 & 7) % std::size(RELEASES)];
-    driver.reset();
     if (release && strcmp(release, "sdk35") == 0)
         driver.sdk = "35";
     else if (release)
@@ -98,6 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
 
     Argv argv(words);
     vorn::vornMain(argv.argc(), argv.argv());
+    driver.reset(); // within the run, so that what the run allocated it also frees
     for (const char *name : {"A11", "NOT10", "A16", "A15R6", "ZQDEBUG", "ZQCOLOR"})
         unsetenv(name);
     return 0;
