@@ -22,7 +22,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <list>
 #include <string>
 #include <vector>

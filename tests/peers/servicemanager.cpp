@@ -14,8 +14,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <list>
 #include <map>
 #include <optional>
