@@ -69,13 +69,34 @@ void write(const char *Target, const char *Name, const Seed &S)
         .write(reinterpret_cast<const char *>(S.data()), long(S.size()));
 }
 
-// The reply target's first byte: command, release, debug and colour.
-enum Command : uint8_t { LIST, CHECK, CALL_ADD, CALL_PID, CALL_NTF, HW_LIST, OWNER, DUMP };
+// The reply target's first two bytes: the command line, then the release and switches.
+enum Command : uint8_t {
+    LIST,
+    CHECK,
+    CALL_ADD,
+    CALL_PID,
+    CALL_NTF,
+    HW_LIST,
+    OWNER,
+    DUMP,
+    METHODS,
+    CALL_NUMBER,
+    CALL_DUMP,
+    OWNER_ALL,
+    USERS,
+    DUMP_ARGS,
+    VND_LIST,
+    CALL_STRING
+};
 enum Release : uint8_t { A11, NOT10, A16, A15R6, SDK35, NONE };
-uint8_t select(Command C, Release R, bool Debug = false, bool Colour = false)
-{
-    return uint8_t(C | R << 3 | Debug << 6 | Colour << 7);
-}
+enum Switch : uint8_t {
+    DEBUG = 0x08,
+    COLOUR = 0x10,
+    ONE_METHOD = 0x20,
+    TOO_MANY_METHODS = 0x40,
+    BAD_COUNT = 0x60,
+    TRACE = 0x80
+};
 
 // A BR_REPLY record of the driver's, with its addresses as tagged words.
 Seed record(uint64_t Data, uint64_t DataSize, uint64_t Offsets, uint64_t OffsetsSize, uint32_t Flags = 0)
@@ -96,13 +117,11 @@ Seed record(uint64_t Data, uint64_t DataSize, uint64_t Offsets, uint64_t Offsets
 
 void replySeeds()
 {
-    auto seed = [](Command C, Release R, bool Debug = false, bool Colour = false) {
-        return Seed().u8(select(C, R, Debug, Colour));
-    };
+    auto seed = [](Command C, Release R, uint8_t Switches = 0) { return Seed().u8(C).u8(R | Switches); };
     Seed twoNames = Seed().u32(0).u32(2).str16("media").str16("sample");
     write("reply", "list_a11", seed(LIST, A11).reply(twoNames).handle(1).named("t.IT").handle(2).named("t.IS"));
     write("reply", "list_a11_debug_colour",
-          seed(LIST, A11, true, true).reply(twoNames).handle(1).named("t.IT").handle(2).status(-1));
+          seed(LIST, A11, DEBUG | COLOUR).reply(twoNames).handle(1).named("t.IT").handle(2).status(-1));
     write("reply", "list_a16_short", seed(LIST, A16).reply(Seed().u32(0).u32(3).str16("one")));
     write("reply", "list_refused", seed(LIST, A11).status(-1));
     write("reply", "list_per_index",
@@ -122,12 +141,12 @@ void replySeeds()
     write("reply", "check_failed", seed(CHECK, A11).codes(Seed().u32(BR_FAILED_REPLY)));
     write("reply", "check_truncated", seed(CHECK, A11).codes(Seed().u32(BR_NOOP).u32(BR_REPLY).u64(0)));
     write("reply", "check_bookkeeping",
-          seed(CHECK, A11, true).codes(Seed().u32(BR_NOOP).u32(BR_INCREFS).u64(1).u64(2)).handle(1));
+          seed(CHECK, A11, DEBUG).codes(Seed().u32(BR_NOOP).u32(BR_INCREFS).u64(1).u64(2)).handle(1));
     // A record whose data lies in a placed block; its size runs past the block's end.
     // A record whose data lies in a placed block, and one whose size runs past the area's end.
     Seed object = Seed().object(BINDER_TYPE_HANDLE, 3), offsets = Seed().u64(0);
     write("reply", "check_record",
-          seed(CHECK, A11, true)
+          seed(CHECK, A11, DEBUG)
               .place(object)
               .place(offsets)
               .codes(Seed().u32(BR_NOOP).bytes(record(rel(1, 0), 24, rel(0, 0), 8))));
@@ -139,7 +158,7 @@ void replySeeds()
           std::pair("call_double", "t.ID"), std::pair("call_float", "t.IF"), std::pair("call_boolean", "t.IB"),
           std::pair("call_void", "t.IV"), std::pair("call_binder", "t.IO")})
         write("reply", name, seed(CALL_ADD, A11).handle(1).named(returns).reply(Seed().u32(0).str16("value").u64(3)));
-    write("reply", "call_short", seed(CALL_ADD, A11, true).handle(1).named("t.IL").reply(Seed().u32(0)));
+    write("reply", "call_short", seed(CALL_ADD, A11, DEBUG).handle(1).named("t.IL").reply(Seed().u32(0)));
     write("reply", "call_exception",
           seed(CALL_ADD, A11).handle(1).named("t.IT").reply(Seed().u32(uint32_t(-3)).str16("bad argument")));
     write(
@@ -161,7 +180,7 @@ void replySeeds()
     // delivered through the reply's buffer objects.
     std::string one = "one", two = "android.hidl.base@1.0::IBase/default";
     Seed hidl =
-        seed(HW_LIST, A11, true)
+        seed(HW_LIST, A11, DEBUG)
             .place(Seed().text(one).u8(0))
             .place(Seed().text(two).u8(0))
             .place(
@@ -183,7 +202,26 @@ void replySeeds()
     write("reply", "owner_not_found", seed(OWNER, A11).reply(Seed().u32(0)));
     write("reply", "owner_pid_short", seed(OWNER, A11).handle(1).reply(Seed()));
     write("reply", "dump", seed(DUMP, A11).handle(1).reply(Seed()));
-    write("reply", "dump_refused", seed(DUMP, NOT10, true).handle(1).status(-1));
+    write("reply", "dump_refused", seed(DUMP, NOT10, DEBUG).handle(1).status(-1));
+    write("reply", "methods", seed(METHODS, A11).handle(1).named("t.IT"));
+    write("reply", "methods_one", seed(METHODS, A16, ONE_METHOD).handle(1).named("t.IS"));
+    write("reply", "methods_too_many", seed(METHODS, A11, TOO_MANY_METHODS).handle(1).named("t.IL"));
+    write("reply", "methods_bad_count", seed(METHODS, A11, BAD_COUNT).handle(1).named("t.IV"));
+    write("reply", "methods_no_interface", seed(METHODS, A11).handle(1).status(-1));
+    write("reply", "methods_path", seed(METHODS, A11).handle(1).named("/dev/null"));
+    write("reply", "call_number", seed(CALL_NUMBER, A11).handle(1).named("t.IB").reply(Seed().u32(0).u32(1)));
+    write("reply", "call_number_code", seed(CALL_NUMBER, A11).handle(1).named("t.IB").reply(Seed(), {}, 3));
+    write("reply", "call_dump", seed(CALL_DUMP, A11).handle(1).reply(Seed().u32(0)));
+    write("reply", "call_string_traced", seed(CALL_STRING, A11, TRACE).handle(1).named("t.IT").reply(Seed().u32(0)));
+    write(
+        "reply", "owner_all",
+        seed(OWNER_ALL, A11).reply(twoNames).handle(1).reply(Seed().u32(1)).handle(2).reply(Seed().u32(uint32_t(-74))));
+    write("reply", "owner_all_per_index",
+          seed(OWNER_ALL, NOT10).named("a").reply(Seed().u32(0)).handle(1).reply(Seed().u32(7)));
+    write("reply", "users", seed(USERS, A11).handle(3));
+    write("reply", "dump_args", seed(DUMP_ARGS, NOT10).handle(1).reply(Seed().u32(0)));
+    write("reply", "vnd_list",
+          seed(VND_LIST, A11, COLOUR).reply(Seed().u32(0).u32(1).str16("vendor.x")).handle(1).named("t.IT"));
     write("reply", "dump_error", seed(DUMP, A11).handle(1).reply(Seed().u32(uint32_t(-3)).str16("why")));
 }
 

@@ -12,7 +12,7 @@ using namespace fuzz;
 
 namespace {
 
-// The command line, picked by the low three bits of the first byte.
+// The command line, picked by the first byte (its low four bits).
 const std::vector<std::string> COMMANDS[] = {
     {"vorn", "list"},
     {"vorn", "check", "x"},
@@ -22,10 +22,21 @@ const std::vector<std::string> COMMANDS[] = {
     {"vorn", "h", "list"},
     {"vorn", "owner", "x"},
     {"vorn", "dump", "svc"},
+    {"vorn", "methods", "svc"},
+    {"vorn", "call", "svc", "1"},
+    {"vorn", "call", "svc", "_DMP"},
+    {"vorn", "owner", "all"},
+    {"vorn", "users", "x"},
+    {"vorn", "dump", "svc", "-a", "x"},
+    {"vorn", "v", "list"},
+    {"vorn", "call", "svc", "other", "text"},
 };
-// The release, from the next three bits: a switch, the SDK 35 probe, or no hint at all (10).
+// The switches, from the second byte: the release in its low three bits (a variable, the SDK
+// 35 probe, or no hint at all, which means 10), debug in bit 3, colour in bit 4, a NUMMETH in
+// bits 5 and 6, the ZQARG trace in bit 7.
 const char *const RELEASES[] = {"A11", "NOT10", "A16", "A15R6", "sdk35", nullptr};
-// Bit 6 turns the debug reports on, bit 7 colour.
+const char *const METHOD_COUNTS[] = {nullptr, "1", "100001", "x"};
+const char *const SWITCHES[] = {"A11", "NOT10", "A16", "A15R6", "ZQDEBUG", "ZQCOLOR", "NUMMETH", "ZQARG"};
 
 // One interface per decoded return type; an answer to the interface query picks one by name.
 const char *const RETURNS[][2] = {{"IT", "int"},   {"IS", "String"},  {"IL", "long"}, {"ID", "double"},
@@ -82,23 +93,24 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
 {
     Input in(Data, Size);
-    uint8_t select = in.number<uint8_t>();
-    std::vector<std::string> words = COMMANDS[select & 7];
-    const char *release = RELEASES[(select >> 3 & 7) % std::size(RELEASES)];
+    std::vector<std::string> words = COMMANDS[in.number<uint8_t>() % std::size(COMMANDS)];
+    uint8_t set = in.number<uint8_t>();
+    const char *release = RELEASES[(set & 7) % std::size(RELEASES)], *count = METHOD_COUNTS[set >> 5 & 3];
     if (release && strcmp(release, "sdk35") == 0)
         driver.sdk = "35";
     else if (release)
         setenv(release, "1", 1);
-    if (select & 0x40)
-        setenv("ZQDEBUG", "1", 1);
-    if (select & 0x80)
-        setenv("ZQCOLOR", "1", 1);
+    for (auto [bit, name] : {std::pair(0x08, "ZQDEBUG"), std::pair(0x10, "ZQCOLOR"), std::pair(0x80, "ZQARG")})
+        if (set & bit)
+            setenv(name, "1", 1);
+    if (count)
+        setenv("NUMMETH", count, 1);
     script(in);
 
     Argv argv(words);
     vorn::vornMain(argv.argc(), argv.argv());
     driver.reset(); // within the run, so that what the run allocated it also frees
-    for (const char *name : {"A11", "NOT10", "A16", "A15R6", "ZQDEBUG", "ZQCOLOR"})
+    for (const char *name : SWITCHES)
         unsetenv(name);
     return 0;
 }
