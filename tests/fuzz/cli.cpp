@@ -1,5 +1,5 @@
-// The command line and the environment as a user could give them, against a driver that has
-// nothing to say (an empty script). The first byte sets the variables below, one bit each; each set one takes
+// The command line and the environment as a user could give them, against a driver whose
+// script is empty. The first byte sets the variables below, one bit each; each set one takes
 // its value from the next NUL-separated word, and the words left are the argument vector,
 // the program's name included.
 #include "driver.h"
