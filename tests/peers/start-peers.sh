@@ -81,7 +81,7 @@ extra() {
 
 # The managers' own lies, only for the boots that ask for them.
 liar="" crowd="" hwliar=""
-case "$with" in *" hostile-managers "*) liar=--lie crowd="--crowd 5000" hwliar=--lie ;; esac
+case "$with" in *" hostile-managers "*) liar=--lie crowd="--crowd 1500" hwliar=--lie ;; esac
 # shellcheck disable=SC2086 # each option is its own words, or none
 start servicemanager "$here/peer-servicemanager" --release "$release" --device /dev/binder $liar
 # shellcheck disable=SC2086
