@@ -117,8 +117,7 @@ void hostileReply(const Release &release, const Partition &partition, const Node
 
 // As a generated stub of "int add(int a, int b)" would answer, behind the header of its claimed
 // interface.
-void evilReply(const Release &release, const Partition &partition, const Node &node, Transaction &in,
-               ParcelWriter &out)
+void evilReply(const Release &release, const Partition &partition, const Node &node, Transaction &in, ParcelWriter &out)
 {
     if (in.code() != 1)
         return out.setStatus(kUnknownTransaction);
@@ -168,7 +167,8 @@ int main(int argc, char **argv)
                 continue;
             if (answerBuiltin(*release, node.builtin, in, reply))
                 return;
-            return evil ? evilReply(*release, partition, node, in, reply) : hostileReply(*release, partition, node, in, reply);
+            return evil ? evilReply(*release, partition, node, in, reply)
+                        : hostileReply(*release, partition, node, in, reply);
         }
         reply.setStatus(kUnknownTransaction);
     });

@@ -573,8 +573,8 @@ Options::Options(int argc, char **argv)
             continue;
         }
         std::string key = word.substr(2);
-        bool flag = key == "vendor" || key == "detach" || key == "hidl" || key == "oneway" || key == "lie" ||
-                    key == "evil";
+        bool flag =
+            key == "vendor" || key == "detach" || key == "hidl" || key == "oneway" || key == "lie" || key == "evil";
         if (!flag && i + 1 < argc && std::string_view(argv[i + 1]).rfind("--", 0) != 0)
             values_.emplace(key, argv[++i]);
         else

@@ -290,14 +290,10 @@ private:
     {
         const ManagerCodes &c = release_.manager;
         const std::pair<uint32_t, Method> table[] = {
-            {c.getService, Method::GetService},
-            {c.getService2, Method::GetService2},
-            {c.checkService, Method::CheckService},
-            {c.checkService2, Method::CheckService2},
-            {c.addService, Method::AddService},
-            {c.listServices, Method::ListServices},
-            {c.isDeclared, Method::IsDeclared},
-            {c.getServiceDebugInfo, Method::GetServiceDebugInfo},
+            {c.getService, Method::GetService},     {c.getService2, Method::GetService2},
+            {c.checkService, Method::CheckService}, {c.checkService2, Method::CheckService2},
+            {c.addService, Method::AddService},     {c.listServices, Method::ListServices},
+            {c.isDeclared, Method::IsDeclared},     {c.getServiceDebugInfo, Method::GetServiceDebugInfo},
         };
         for (auto [number, method] : table)
             if (number != 0 && number == code)
