@@ -64,12 +64,13 @@ long long integerArgument(const char *Word, const aidlArg &Arg, const char *What
     return n.value;
 }
 
-// The parsed AIDL of an interface a service named. A name with a '/' is no interface name,
-// and a service must not make vorn read a file of its choosing outside the AIDL directory.
+// The parsed AIDL of an interface a service named. A name with a '/' or a control character
+// is no interface name, and a service must not make vorn read a file of its choosing outside
+// the AIDL directory.
 aidl *aidlOf(const char *Interface)
 {
-    if (Interface && strchr(Interface, '/')) {
-        fprintf(stderr, "%s: not an interface name, so no AIDL file is looked for\n", Interface);
+    if (Interface && (strchr(Interface, '/') || printable(Interface) != Interface)) {
+        fprintf(stderr, "%s: not an interface name, so no AIDL file is looked for\n", printable(Interface).c_str());
         return nullptr;
     }
     return getAIDLForInterface(Interface);
@@ -119,7 +120,7 @@ int dumpReply(const ReceivedParcel &Reply)
             safeWords[0] = '\0';
             auto iface = getInterfaceOfDesc(value);
             printf("Object %d (desc %d) is a handle to %s!\n", o, value,
-                   iface        ? iface->c_str()
+                   iface        ? printable(*iface).c_str()
                    : *safeWords ? safeWords
                                 : "(no interface)");
         } else {
@@ -325,15 +326,15 @@ int callService(int argc, char **argv)
         meth = uint32_t(number.value); // 0 when the word is a name
         iface = getInterfaceOfDesc(desc);
         if (meth == 0) {
-            const char *name = iface ? iface->c_str() : "";
-            parsed.reset(aidlOf(iface ? name : nullptr));
+            std::string name = printable(iface.value_or(""));
+            parsed.reset(aidlOf(iface ? iface->c_str() : nullptr));
             if (!parsed) {
-                fprintf(stderr, "%s: Unable to find AIDL interface definition\n", name);
+                fprintf(stderr, "%s: Unable to find AIDL interface definition\n", name.c_str());
                 return 5;
             }
             meth = uint32_t(getMethodNumFromAIDL(parsed.get(), word));
             if (meth == 0) {
-                fprintf(stderr, "%s: No such method in interface %s\n", word, name);
+                fprintf(stderr, "%s: No such method in interface %s\n", word, name.c_str());
                 return 1;
             }
             if (g_Debug)
@@ -346,8 +347,11 @@ int callService(int argc, char **argv)
         fprintf(stderr, "Serializing my stdout\n");
     }
 
+    safeWords[0] = '\0';
     auto reply = sendMethodToServiceTarget(desc, meth, iface ? iface->c_str() : nullptr, args);
     if (!reply) {
+        if (*safeWords) // the driver refused the reply: say so, it is the reason
+            fprintf(stderr, "%s\n", safeWords);
         fprintf(stderr, "No reply\n");
         return -5;
     }
@@ -385,7 +389,7 @@ int callService(int argc, char **argv)
         auto name = meth == INTERFACE_TRANSACTION ? value.string16() : std::nullopt;
         auto pid = meth == DEBUG_PID_TRANSACTION ? value.u32() : std::nullopt;
         if (name)
-            printf("%s\n", UTF16ToUTF8(*name).c_str());
+            printf("%s\n", printable(UTF16ToUTF8(*name)).c_str());
         else if (pid)
             printf("%d\n", int32_t(*pid));
         else

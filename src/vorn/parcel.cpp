@@ -73,10 +73,10 @@ int serializeUTF8(std::string_view UTF8s, Parcel &Buf)
     return int(Buf.size() - start);
 }
 
+// Converted whatever its length: the bounded reader has already held it to the reply, and an
+// interface name goes back to its service as the request header.
 std::string UTF16ToUTF8(std::u16string_view UTF16)
 {
-    if (UTF16.size() > 2048)
-        return "BOGUS!";
     std::string text;
     for (size_t i = 0; i < UTF16.size(); ++i) {
         uint32_t cp = UTF16[i];
@@ -105,6 +105,24 @@ std::string UTF16ToUTF8(std::u16string_view UTF16)
         }
     }
     return text;
+}
+
+std::string printable(std::string_view Text)
+{
+    std::string shown;
+    for (size_t i = 0; i < Text.size(); ++i) {
+        uint8_t c = uint8_t(Text[i]);
+        // U+0080 to U+009F, which some terminals obey as controls too
+        bool c1 = c == 0xc2 && i + 1 < Text.size() && (uint8_t(Text[i + 1]) & 0xe0) == 0x80;
+        if (c >= 0x20 && c != 0x7f && !c1) {
+            shown += char(c);
+            continue;
+        }
+        char escape[8];
+        snprintf(escape, sizeof escape, "\\x%02x", c1 ? uint8_t(Text[++i]) : c);
+        shown += escape;
+    }
+    return shown;
 }
 
 Parcel serializeFD(int WhichFd)

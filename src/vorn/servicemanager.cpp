@@ -39,7 +39,7 @@ std::optional<binder_transaction_data> askManager(uint32_t Code, const Parcel &A
 std::string interfaceText(const std::string &Name)
 {
     auto iface = getInterfaceOfService(Name.c_str());
-    return iface ? *iface : std::string(safeWords);
+    return iface ? printable(*iface) : std::string(safeWords);
 }
 
 // At index 0 an Android 9 or 10 manager gives the same status-only answer for an empty
@@ -100,7 +100,7 @@ int listPerIndex(serviceFunc S)
             S(names[s].c_str());
             continue;
         }
-        printf("%d: %s [%s]\n", int(s), names[s].c_str(), interfaceText(names[s]).c_str());
+        printf("%d: %s [%s]\n", int(s), printable(names[s]).c_str(), interfaceText(names[s]).c_str());
         safeWords[0] = '\0';
     }
     return 0;
@@ -143,13 +143,13 @@ int listVector(serviceFunc S)
         }
         std::string name = UTF16ToUTF8(*units);
         if (S) {
-            printf("%d\t%s%s%s ", int(s), color(GREEN), name.c_str(), color(RESET));
+            printf("%d\t%s%s%s ", int(s), color(GREEN), printable(name).c_str(), color(RESET));
             fflush(stdout);
             if (S(name.c_str()) != 0) // a failure says why on standard error; the line still ends
                 putchar('\n');
         } else {
             std::string iface = interfaceText(name);
-            printf("%d\t%s%s%s [%s%s%s]\n", int(s), color(GREEN), name.c_str(), color(RESET), color(CYAN),
+            printf("%d\t%s%s%s [%s%s%s]\n", int(s), color(GREEN), printable(name).c_str(), color(RESET), color(CYAN),
                    iface.c_str(), color(RESET));
         }
         safeWords[0] = '\0';
@@ -339,7 +339,7 @@ int listServicesHW(serviceFunc)
         auto chars = delivered(buffers, record->arrayPayload, record->arrayEntries);
         if (!chars)
             return 1;
-        printf("%.*s\n", int(chars->size()), reinterpret_cast<const char *>(chars->data()));
+        printf("%s\n", printable({reinterpret_cast<const char *>(chars->data()), chars->size()}).c_str());
     }
     return 0;
 }

@@ -36,7 +36,8 @@ int openState(int Pid, std::string &Path)
     return fd;
 }
 
-// The process's name: the first element of its command line, "?" when there is none.
+// The process's name: the first element of its command line, which the process chose itself,
+// made printable; "?" when there is none.
 std::string processName(int Pid)
 {
     std::string name;
@@ -46,7 +47,7 @@ std::string processName(int Pid)
             name = text->substr(0, std::min<size_t>(text->find('\0'), 255));
         close(fd);
     }
-    return name.empty() ? "?" : name;
+    return name.empty() ? "?" : printable(name);
 }
 
 // The pid of a state file's name, when the whole name is a number.

@@ -72,8 +72,8 @@ std::optional<binder_transaction_data> awaitReply(uint32_t Method, const char *I
             pos += 4;
             if (code == BR_FAILED_REPLY) {
                 snprintf(safeWords, sizeof safeWords, "%s%s%s%sMethod %d call returned BR_FAILED_REPLY%s", color(RED),
-                         g_Color ? WARNING_SIGN : "", g_Color ? "  - " : "", Interface ? Interface : "", int(Method),
-                         color(RESET));
+                         g_Color ? WARNING_SIGN : "", g_Color ? "  - " : "",
+                         printable(Interface ? Interface : "").c_str(), int(Method), color(RESET));
                 return std::nullopt;
             }
             if (code != BR_REPLY && !isBenign(code)) {

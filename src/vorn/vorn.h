@@ -241,6 +241,9 @@ void putU32(Parcel &Buf, uint32_t V);
 int serializeUTF8(std::string_view UTF8s, Parcel &Buf);
 std::u16string UTF16(std::string_view UTF8);
 std::string UTF16ToUTF8(std::u16string_view UTF16);
+// Text that another process chose, made safe to print: its control characters as \xHH, so
+// that it can neither drive the terminal nor start a line of its own.
+std::string printable(std::string_view Text);
 Parcel serializeFD(int WhichFd);
 int isErrorParcel(std::span<const uint8_t> Data);
 // The String16 at Pos, cut at the end of Data rather than read past it; empty when absent.

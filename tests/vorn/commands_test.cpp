@@ -45,7 +45,8 @@ INSTANTIATE_TEST_SUITE_P(
         // A service cannot make vorn read a file of its choosing as AIDL.
         Row("interface_is_a_path", "A11", {"vorn", "methods", "svc"}, {SVC, named("/etc/passwd")}, "",
             "/etc/passwd: not an interface name, so no AIDL file is looked for\n", 5),
-        Row("no_reply", "A11", {"vorn", "call", "svc", "_PNG"}, {SVC, FAILED}, "", "No reply\n", 251),
+        Row("no_reply", "A11", {"vorn", "call", "svc", "_PNG"}, {SVC, FAILED}, "",
+            "Method 1599098439 call returned BR_FAILED_REPLY\nNo reply\n", 251),
         Row("dump_refused", "A11", {"vorn", "dump", "svc"}, {SVC, status(-1)}, "",
             "The dump of svc was refused with status -1 (Operation not permitted)\n", 1),
         Row("dump_error_status", "A11", {"vorn", "dump", "svc"}, {SVC, reply(Bytes().u32(uint32_t(-74)).u32(0))}, "",

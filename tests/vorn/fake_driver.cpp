@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <unistd.h>
 
 using namespace vorn;
@@ -38,6 +39,8 @@ Bytes &Bytes::str16(std::string_view Ascii)
 uint64_t FakeDriver::place(std::span<const uint8_t> Data)
 {
     used = (used + 7) & ~size_t(7);
+    if (Data.size() > receive.size() - std::min(used, receive.size()))
+        throw std::length_error("the script's replies outgrow the receive area");
     std::copy(Data.begin(), Data.end(), receive.begin() + long(used));
     used += Data.size();
     return uint64_t(uintptr_t(receive.data() + used - Data.size()));
@@ -123,7 +126,8 @@ int FakeDriver::ioctl(int, unsigned long Request, void *Arg)
     std::vector<uint8_t> stream = std::move(script.front());
     script.pop_front();
     consumed = std::min<uint64_t>(stream.size(), readSize);
-    memcpy(const_cast<uint8_t *>(pointer(at<uint64_t>(bwr + 40))), stream.data(), size_t(consumed));
+    if (consumed) // an empty stream has no bytes to copy, nor perhaps an address
+        memcpy(const_cast<uint8_t *>(pointer(at<uint64_t>(bwr + 40))), stream.data(), size_t(consumed));
     memcpy(bwr + 32, &consumed, 8);
     return 0;
 }

@@ -51,10 +51,19 @@ TEST(String16, NarrowingToUtf8)
     EXPECT_EQ(UTF16ToUTF8(std::u16string{0xd800, u'x'}), "\xef\xbf\xbdx"); // unpaired surrogate
     EXPECT_EQ(UTF16ToUTF8(std::u16string{0xdc00}), "\xef\xbf\xbd");
     EXPECT_EQ(UTF16ToUTF8(std::u16string{u'a', 0, u'b'}), "a");
-    EXPECT_EQ(UTF16ToUTF8(std::u16string(2048, u'\uffff')).size(), 3u * 2048);
-    EXPECT_EQ(UTF16ToUTF8(std::u16string(2049, u'x')), "BOGUS!");
+    EXPECT_EQ(UTF16ToUTF8(std::u16string(5000, u'x')), std::string(5000, 'x')); // goes back as a header
     for (std::string s : {"plain", "\xc3\xa9t\xc3\xa9", "\xf0\x9f\x98\x80 mixed \xe4\xb8\xad"})
         EXPECT_EQ(UTF16ToUTF8(UTF16(s)), s);
+}
+
+TEST(String16, PrintableEscapesWhatWouldDriveTheTerminal)
+{
+    EXPECT_EQ(printable("a.IFoo \xc3\xa9\xe4\xb8\xad"), "a.IFoo \xc3\xa9\xe4\xb8\xad");
+    EXPECT_EQ(printable("\x1b[31mI\a]\n9\t\x7f"), "\\x1b[31mI\\x07]\\x0a9\\x09\\x7f");
+    EXPECT_EQ(printable("\xc2\x9b"
+                        "2J\xc2\xa0"),
+              "\\x9b"
+              "2J\xc2\xa0"); // C1 CSI, then a no-break space
 }
 
 TEST(Objects, DescriptorObjectBytes)
