@@ -1,4 +1,4 @@
-// How the fuzz targets read their input, and how make_seeds writes it: little-endian fields
+// How the fuzz targets read their input (and how their seeds are laid out): little-endian fields
 // read front to back, where a field past the end reads as the bytes that are left (zeros for
 // the rest), so every input means something.
 #pragma once
