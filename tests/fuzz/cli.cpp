@@ -9,7 +9,7 @@ using namespace fuzz;
 
 namespace {
 const char *const VARIABLES[] = {"ZQCOLOR", "ZQDEBUG", "NOT10", "A11", "A16", "ZQARG", "NUMMETH", "HTML"};
-Driver driver;
+FakeDriver driver;
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -18,7 +18,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     for (const char *name : {"ZQCOLOR", "ZQDEBUG", "NOT10", "A11", "A15R6", "A16", "ZQARG", "HTML", "NOSM", "NUMMETH",
                              "NOEXIT", "ZQAIDL_DIR", "ZQAIDLDEBUG"})
         unsetenv(name);
-    vorn::setDevice(&driver);
     return 0;
 }
 
@@ -35,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
 
     Argv argv(words);
     vorn::vornMain(argv.argc(), argv.argv());
+    driver.reset();
     for (const char *name : VARIABLES)
         unsetenv(name);
     return 0;

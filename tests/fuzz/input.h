@@ -76,7 +76,6 @@ struct Argv {
 // blocks back from the latest one it points into, and the offset in the low 32 bits.
 enum Kind : uint8_t { REPLY, CODES, PLACE, KINDS };
 constexpr uint64_t REL_TAG = 0x52454c0000000000, REL_MASK = 0xffffff0000000000;
-constexpr uint64_t rel(uint8_t Back, uint32_t Offset) { return REL_TAG | uint64_t(Back) << 32 | Offset; }
 
 // Rewrites every tagged word of Bytes, at any byte position, into an address; Blocks holds
 // the placed blocks' addresses, oldest first. A block that does not exist means the area's start.

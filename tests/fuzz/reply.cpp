@@ -42,8 +42,9 @@ const char *const SWITCHES[] = {"A11", "NOT10", "A16", "A15R6", "ZQDEBUG", "ZQCO
 const char *const RETURNS[][2] = {{"IT", "int"},   {"IS", "String"},  {"IL", "long"}, {"ID", "double"},
                                   {"IF", "float"}, {"IB", "boolean"}, {"IV", "void"}, {"IO", "IBinder"}};
 
-Driver driver;
+FakeDriver driver;
 std::string aidlDir;
+uint64_t area() { return uint64_t(uintptr_t(driver.area())); }
 
 // Hands the records to the driver; what does not fit in the receive area is left out.
 void script(Input &In)
@@ -55,18 +56,18 @@ void script(Input &In)
             uint32_t flags = In.number<uint32_t>(), code = In.number<uint32_t>();
             auto taken = In.take(In.number<uint16_t>());
             std::vector<uint8_t> data(taken.begin(), taken.end());
-            relocate(data, blocks, driver.area());
+            relocate(data, blocks, area());
             std::vector<uint64_t> offsets(std::min<size_t>(In.number<uint8_t>(), In.left() / 8));
             for (uint64_t &o : offsets)
                 o = In.number<uint64_t>();
-            driver.reply(data, offsets, code, flags);
+            driver.answer(Answer{Bytes(std::move(data)), offsets, flags, code});
             continue;
         }
         auto taken = In.take(In.number<uint16_t>());
         std::vector<uint8_t> bytes(taken.begin(), taken.end());
-        relocate(bytes, blocks, driver.area());
+        relocate(bytes, blocks, area());
         if (kind == CODES)
-            driver.codes(std::move(bytes));
+            driver.answer(codes(Bytes(std::move(bytes))));
         else if (auto at = driver.place(bytes))
             blocks.push_back(*at);
     }
@@ -86,7 +87,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
                                                       << " add(int a, in int b);\n  void other(String s);\n}\n";
     setenv("ZQAIDL_DIR", aidlDir.c_str(), 1);
     atexit([] { std::filesystem::remove_all(aidlDir); });
-    vorn::setDevice(&driver);
     return 0;
 }
 
@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     uint8_t set = in.number<uint8_t>();
     const char *release = RELEASES[(set & 7) % std::size(RELEASES)], *count = METHOD_COUNTS[set >> 5 & 3];
     if (release && strcmp(release, "sdk35") == 0)
-        driver.sdk = "35";
+        driver.props["ro.build.version.sdk"] = "35";
     else if (release)
         setenv(release, "1", 1);
     for (auto [bit, name] : {std::pair(0x08, "ZQDEBUG"), std::pair(0x10, "ZQCOLOR"), std::pair(0x80, "ZQARG")})

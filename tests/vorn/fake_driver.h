@@ -1,10 +1,8 @@
-// A scripted stand-in for the binder driver behind the tool's device seam: it records every
-// transaction it is given and answers each read from a script of return streams, placing
-// reply parcels in a receive area of its own.
+// The unit tests' fixture over the fake driver, and the row runner of whole command lines.
 #pragma once
 
 #include "capture.h"
-#include "vorn.h"
+#include "driver.h"
 
 #include <gtest/gtest.h>
 
@@ -12,79 +10,6 @@
 #include <functional>
 #include <map>
 #include <set>
-
-// Little-endian bytes for scripted replies.
-struct Bytes : std::vector<uint8_t> {
-    Bytes() = default;
-    Bytes(std::initializer_list<uint8_t> B) : std::vector<uint8_t>(B) {}
-    explicit Bytes(std::string_view S) : std::vector<uint8_t>(S.begin(), S.end()) {}
-    explicit Bytes(std::vector<uint8_t> V) : std::vector<uint8_t>(std::move(V)) {}
-    Bytes &u32(uint32_t V);
-    Bytes &u64(uint64_t V) { return u32(uint32_t(V)).u32(uint32_t(V >> 32)); }
-    Bytes &str16(std::string_view Ascii); // count, units, terminator, padding to 4
-    Bytes &null16() { return u32(0xffffffff); }
-    Bytes &object(uint32_t Type, uint64_t Value) { return u32(Type).u32(0x17f).u64(Value).u64(0); }
-    Bytes &buffer(uint64_t Addr, uint64_t Length, uint64_t Parent = 0, uint64_t ParentOffset = 0, uint32_t Flags = 0)
-    {
-        return u32(vorn::BINDER_TYPE_PTR).u32(Flags).u64(Addr).u64(Length).u64(Parent).u64(ParentOffset);
-    }
-};
-
-// One scripted read of the driver: a reply, whose data and offsets the driver places in the
-// receive area, or return codes as they stand.
-struct Answer {
-    Bytes data;
-    std::vector<uint64_t> offsets = {};
-    uint32_t flags = 0, code = 0;
-    bool codesOnly = false;
-};
-inline Answer reply(Bytes Data, std::vector<uint64_t> Offsets = {}, uint32_t Code = 0)
-{
-    return {std::move(Data), std::move(Offsets), 0, Code};
-}
-inline Answer status(int32_t Status) { return {Bytes().u32(uint32_t(Status)), {}, vorn::TF_STATUS_CODE}; }
-inline Answer handle(uint32_t Handle) { return reply(Bytes().object(vorn::BINDER_TYPE_HANDLE, Handle), {0}); }
-inline Answer named(const char *Text) { return reply(Bytes().str16(Text)); } // as an interface query answers
-inline Answer codes(Bytes Stream) { return {std::move(Stream), {}, 0, 0, true}; }
-const Answer DEAD = codes(Bytes().u32(vorn::BR_DEAD_REPLY)), FAILED = codes(Bytes().u32(vorn::BR_FAILED_REPLY));
-
-// One transaction as the tool handed it to the driver.
-struct Sent {
-    uint32_t command, target, code, flags;
-    std::vector<uint8_t> parcel;
-    std::vector<uint64_t> offsets;
-    size_t writeLen;
-};
-
-class FakeDriver : public vorn::Device {
-public:
-    FakeDriver() : receive(vorn::RECV_AREA_SIZE) { vorn::setDevice(this); }
-    ~FakeDriver() override { vorn::setDevice(nullptr); }
-
-    std::set<std::string> nodes{"/dev/binder", "/dev/vndbinder", "/dev/hwbinder"};
-    bool failVersion = false, failMap = false;
-    std::map<std::string, std::string> props;
-
-    void answer(const std::vector<Answer> &Answers);
-    uint64_t place(std::span<const uint8_t> Data); // copies into the receive area
-    std::vector<uint8_t> stream(const Answer &A);  // the return codes of one read
-    const uint8_t *area() const { return receive.data(); }
-
-    std::vector<std::string> opened;
-    std::vector<Sent> sent;
-    std::vector<std::vector<uint8_t>> writes; // every non-empty write buffer
-    int reads = 0;
-
-    int open(const char *Path) override;
-    int ioctl(int Fd, unsigned long Request, void *Arg) override;
-    const void *map(int Fd, size_t Length) override;
-    std::string property(const char *Name) override { return props.count(Name) ? props[Name] : ""; }
-
-private:
-    std::deque<std::vector<uint8_t>> script;
-    std::vector<uint8_t> receive;
-    size_t used = 0;
-};
 
 // One run, as a user sees it.
 Result runVorn(std::vector<std::string> Words);

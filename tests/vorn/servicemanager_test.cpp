@@ -187,11 +187,11 @@ Answer hidlReply(FakeDriver &F, std::vector<std::string> Names, uint32_t Announc
     Bytes records;
     std::vector<uint64_t> chars;
     for (const std::string &n : Names) {
-        chars.push_back(F.place(Bytes(std::string_view(n.c_str(), n.size() + 1))));
+        chars.push_back(F.place(Bytes(std::string_view(n.c_str(), n.size() + 1))).value());
         records.u64(chars.back()).u32(uint32_t(n.size())).u32(0);
     }
-    uint64_t recs = F.place(records);
-    uint64_t vec = F.place(Bytes().u64(recs).u32(Announced).u32(0));
+    uint64_t recs = F.place(records).value();
+    uint64_t vec = F.place(Bytes().u64(recs).u32(Announced).u32(0)).value();
     Answer r = reply(Bytes().u32(0).buffer(vec, 16).buffer(recs, records.size(), 0, 0, 1), {4, 44});
     for (size_t i = 0; i < Names.size(); ++i) {
         r.offsets.push_back(r.data.size());
@@ -208,7 +208,7 @@ TEST_F(ServiceManager, HidlListingRefusesWhatItCannotTrust)
         std::string out, err;
     };
     const std::string outside = " lies outside the buffers the driver delivered\n";
-    uint64_t undelivered = fake.place(Bytes().u64(0).u32(0).u32(0));
+    uint64_t undelivered = fake.place(Bytes().u64(0).u32(0).u32(0)).value();
     for (const Case &c : std::vector<Case>{
              {reply(Bytes().u32(1)), "", "Error parcel received! Please notify ZQ\n"},
              {reply(Bytes().u32(0).object(BINDER_TYPE_HANDLE, 1).u64(0).u64(0)), "",

@@ -55,7 +55,7 @@ TEST_F(Requests, DebugShowsTheRequestTheCodesAndTheReply)
     env("ZQDEBUG", "1");
     attach(11);
     // Codes after the reply: the report shows the read buffer itself, 96 bytes from BR_REPLY.
-    Bytes stream(fake.stream(reply(Bytes().u32(0).object(BINDER_TYPE_HANDLE, 1), {4})));
+    Bytes stream(fake.stream(reply(Bytes().u32(0).object(BINDER_TYPE_HANDLE, 1), {4})).value());
     for (int i = 0; i < 10; ++i)
         stream.u32(BR_NOOP);
     fake.answer({codes(stream)});
