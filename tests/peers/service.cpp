@@ -1,7 +1,8 @@
 // A sample service: one binder object that registers itself under one or more names with the
 // manager of its device and answers as a service of the given release does (the builtin
 // transactions, then the methods of its interface, numbered from 1 in the order of its AIDL
-// file in tests/peers/aidl; IHidden, IMortal and IGrim have no file there, on purpose).
+// file in tests/peers/aidl; IHidden, IMortal and IGrim have no file there, on purpose; nor has
+// android.app.IActivityManager, whose every method succeeds with the int 0, for scripts/bench).
 //
 //   peer-service --release 9|10|11|12|15|15r6|16 [--device /dev/binder] [--vendor]
 //                --interface DESCRIPTOR --name NAME[:DUMP_PRIORITY]... [--reap NAME]
@@ -403,6 +404,9 @@ const std::vector<Method> kVendorSampleMethods = {
     {"callCount", [](Sample &s, Call &c) { c.returnInt(s.calls()); }},
 };
 
+// android.app.IActivityManager's 225 methods, all alike: a large interface to call by name.
+const std::vector<Method> kActivityMethods(225, {"any", [](Sample &, Call &c) { c.returnInt(0); }});
+
 const std::vector<Method> *Sample::methods() const
 {
     if (builtin_.descriptor == u"com.example.vorn.ISample")
@@ -415,6 +419,8 @@ const std::vector<Method> *Sample::methods() const
         return &kMortalMethods;
     if (builtin_.descriptor == u"com.example.vorn.IGrim")
         return &kNoMethods;
+    if (builtin_.descriptor == u"android.app.IActivityManager")
+        return &kActivityMethods;
     return nullptr;
 }
 
