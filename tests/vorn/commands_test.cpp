@@ -42,11 +42,6 @@ INSTANTIATE_TEST_SUITE_P(
         Row("method_number_out_of_range", "A11", {"vorn", "call", "svc", "4294967296"}, {SVC}, "",
             "Method number 4294967296 is out of range: transaction codes have 32 bits\n", 3),
         Row("pid_out_of_range", "A11", {"vorn", "2147483648"}, {}, "", "Process id 2147483648 is out of range\n", 1),
-        // A service cannot make vorn read a file of its choosing as AIDL.
-        Row("interface_is_a_path", "A11", {"vorn", "methods", "svc"}, {SVC, named("/etc/passwd")}, "",
-            "/etc/passwd: not an interface name, so no AIDL file is looked for\n", 5),
-        Row("no_reply", "A11", {"vorn", "call", "svc", "_PNG"}, {SVC, FAILED}, "",
-            "Method 1599098439 call returned BR_FAILED_REPLY\nNo reply\n", 251),
         Row("dump_refused", "A11", {"vorn", "dump", "svc"}, {SVC, status(-1)}, "",
             "The dump of svc was refused with status -1 (Operation not permitted)\n", 1),
         Row("dump_error_status", "A11", {"vorn", "dump", "svc"}, {SVC, reply(Bytes().u32(uint32_t(-74)).u32(0))}, "",

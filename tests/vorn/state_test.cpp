@@ -42,18 +42,6 @@ TEST(StateText, NodesAndReferencesOnlyFromTheirOwnLines)
         EXPECT_EQ(entries(c.text), c.shown) << c.text;
 }
 
-// As the driver printed them in the machine: a service, a client holding it, the manager.
-TEST(StateText, RealFilesFromTheDriver)
-{
-    for (auto [file, shown] : {std::pair("service", "node 5 3/3"), std::pair("holder", "1>5 1/1"),
-                               std::pair("manager", "node 1 0/0 1>5 2/0 2>11 1/0")}) {
-        int fd = open((std::string(VORN_TEST_DATA) + "/" + file + ".state").c_str(), O_RDONLY);
-        auto text = readProcFile(fd);
-        close(fd);
-        EXPECT_EQ(entries(text.value_or("")), shown) << file;
-    }
-}
-
 TEST(StateText, ReadWholeHoweverLong)
 {
     std::string file = testing::TempDir() + "vorn-state";
