@@ -66,20 +66,6 @@ TEST(String16, PrintableEscapesWhatWouldDriveTheTerminal)
               "2J\xc2\xa0"); // C1 CSI, then a no-break space
 }
 
-TEST(Objects, DescriptorObjectBytes)
-{
-    EXPECT_EQ(hex(serializeFD(1)), "85 2a 64 66 7f 01 00 00 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00");
-}
-
-TEST(Objects, NtohlReversesBytes)
-{
-    EXPECT_EQ(ntohl(0x000000ff), 0xff000000u);
-    EXPECT_EQ(ntohl(0x11223344), 0x44332211u);
-    uint32_t png;
-    memcpy(&png, "_PNG", 4);
-    EXPECT_EQ(ntohl(png), PING_TRANSACTION);
-}
-
 struct ErrorRow {
     Bytes parcel;
     int result;
