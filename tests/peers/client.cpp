@@ -234,8 +234,7 @@ int main(int argc, char **argv)
         auto binder = Binder::open(options.get("device").value_or("/dev/hwbinder"));
         return hidlList(*binder);
     }
-    auto releaseWord = options.get("release");
-    const Release *release = releaseWord ? findRelease(*releaseWord) : nullptr;
+    const Release *release = options.release();
     if (!release)
         usage();
     bool holding = words[0] == "hold" && words.size() == 2;

@@ -143,8 +143,7 @@ int main(int argc, char **argv)
 {
     setProgramName(argv[0]);
     Options options(argc, argv);
-    auto releaseWord = options.get("release");
-    const Release *release = releaseWord ? findRelease(*releaseWord) : nullptr;
+    const Release *release = options.release();
     bool evil = options.has("evil");
     auto names = options.all("name");
     if (!release || !options.unknown().empty() || evil == !names.empty())

@@ -54,6 +54,12 @@ const Release *findRelease(std::string_view name)
     return nullptr;
 }
 
+const Release *Options::release() const
+{
+    auto word = get("release");
+    return word ? findRelease(*word) : nullptr;
+}
+
 std::string releaseNames()
 {
     std::string names;

@@ -217,6 +217,9 @@ public:
     bool has(const std::string &key) const { return values_.count(key) != 0; }
     const std::vector<std::string> &unknown() const { return unknown_; }
 
+    // The release that --release names; null when it is missing or unknown.
+    const Release *release() const;
+
 private:
     std::multimap<std::string, std::string> values_;
     std::vector<std::string> unknown_;

@@ -499,8 +499,7 @@ int main(int argc, char **argv)
         serveHidl(options, *interface, instances);
     }
 
-    auto releaseWord = options.get("release");
-    const Release *release = releaseWord ? findRelease(*releaseWord) : nullptr;
+    const Release *release = options.release();
     if (!release)
         usage();
     const Partition &partition = options.has("vendor") ? kVendor : kSystem;

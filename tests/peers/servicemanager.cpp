@@ -383,8 +383,7 @@ int main(int argc, char **argv)
 {
     setProgramName(argv[0]);
     Options options(argc, argv);
-    auto releaseWord = options.get("release");
-    const Release *release = releaseWord ? findRelease(*releaseWord) : nullptr;
+    const Release *release = options.release();
     if (!release || !options.unknown().empty())
         usage();
     std::string device = options.get("device").value_or("/dev/binder");
