@@ -51,16 +51,20 @@ template <class T> void put(Parcel &Buf, T Value)
     endProcess(3);
 }
 
+[[noreturn]] void outOfRange(const aidlArg &Arg, const char *Word)
+{
+    fprintf(stderr, "Argument for '%s' is out of range for its type: '%s'\n", Arg.name, Word);
+    endProcess(3);
+}
+
 // The integer a word gives for an argument of a type whose values lie within Min and Max.
 long long integerArgument(const char *Word, const aidlArg &Arg, const char *What, long long Min, long long Max)
 {
     Scanned n = scanInteger(Word, Min, Max);
     if (n.kind == Scanned::NOT_A_NUMBER)
         notA(What, Arg, Word);
-    if (n.kind == Scanned::OUT_OF_RANGE) {
-        fprintf(stderr, "Argument for '%s' is out of range for its type: '%s'\n", Arg.name, Word);
-        endProcess(3);
-    }
+    if (n.kind == Scanned::OUT_OF_RANGE)
+        outOfRange(Arg, Word);
     return n.value;
 }
 
@@ -217,10 +221,8 @@ Parcel serializeArgumentsFromCommandLine(std::span<char *const> Words, const aid
             double value = strtod(word, &end);
             if (end == word)
                 notA(type == "float" ? "a float" : "a double", arg, word);
-            if (errno == ERANGE || (type == "float" && std::isfinite(value) && std::fabs(value) > FLT_MAX)) {
-                fprintf(stderr, "Argument for '%s' is out of range for its type: '%s'\n", arg.name, word);
-                endProcess(3);
-            }
+            if (errno == ERANGE || (type == "float" && std::isfinite(value) && std::fabs(value) > FLT_MAX))
+                outOfRange(arg, word);
             type == "float" ? put(bytes, float(value)) : put(bytes, value);
             if (trace)
                 printf("Serialized %s: %f\n", type.data(), value);
