@@ -45,6 +45,8 @@ std::optional<uint64_t> FakeDriver::place(std::span<const uint8_t> Data)
 
 std::optional<std::vector<uint8_t>> FakeDriver::stream(const Answer &A)
 {
+    if (A.interrupted)
+        return std::nullopt;
     if (A.codesOnly)
         return A.data;
     Bytes offsets;
@@ -71,6 +73,10 @@ std::optional<std::vector<uint8_t>> FakeDriver::stream(const Answer &A)
 
 bool FakeDriver::answer(const Answer &A)
 {
+    if (A.interrupted) {
+        script.push_back(std::nullopt);
+        return true;
+    }
     auto codes = stream(A);
     if (codes)
         script.push_back(std::move(*codes));
@@ -118,9 +124,12 @@ int FakeDriver::ioctl(int, unsigned long Request, void *Arg)
     }
     // The exchange record is read at the kernel's offsets, independently of the tool's struct.
     uint8_t *bwr = static_cast<uint8_t *>(Arg);
+    // What an interrupted exchange already consumed is not taken again, as the driver does.
     uint64_t writeSize = at<uint64_t>(bwr), readSize = at<uint64_t>(bwr + 24), consumed = 0;
-    if (writeSize) {
-        const uint8_t *w = pointer(at<uint64_t>(bwr + 16));
+    uint64_t writeStart = at<uint64_t>(bwr + 8);
+    if (writeSize > writeStart) {
+        const uint8_t *w = pointer(at<uint64_t>(bwr + 16)) + writeStart;
+        writeSize -= writeStart;
         writes.emplace_back(w, w + writeSize);
         uint32_t cmd = at<uint32_t>(w);
         if ((cmd == 0x40406300 || cmd == 0x40486311) && writeSize >= 68) {
@@ -132,6 +141,7 @@ int FakeDriver::ioctl(int, unsigned long Request, void *Arg)
                 s.offsets.push_back(at<uint64_t>(offs + 8 * i));
             sent.push_back(std::move(s));
         }
+        writeSize += writeStart;
         memcpy(bwr + 8, &writeSize, 8);
     }
     memcpy(bwr + 32, &consumed, 8);
@@ -142,8 +152,13 @@ int FakeDriver::ioctl(int, unsigned long Request, void *Arg)
         errno = EAGAIN;
         return -1;
     }
-    std::vector<uint8_t> stream = std::move(script.front());
+    std::optional<std::vector<uint8_t>> next = std::move(script.front());
     script.pop_front();
+    if (!next) {
+        errno = EINTR;
+        return -1;
+    }
+    std::vector<uint8_t> stream = std::move(*next);
     consumed = std::min<uint64_t>(stream.size(), readSize);
     if (consumed) // an empty stream has no bytes to copy, nor perhaps an address
         memcpy(const_cast<uint8_t *>(pointer(at<uint64_t>(bwr + 40))), stream.data(), size_t(consumed));

@@ -36,6 +36,7 @@ struct Answer {
     std::vector<uint64_t> offsets = {};
     uint32_t flags = 0, code = 0;
     bool codesOnly = false;
+    bool interrupted = false; // the read is interrupted by a signal (EINTR) before anything arrives
 };
 inline Answer reply(Bytes Data, std::vector<uint64_t> Offsets = {}, uint32_t Code = 0)
 {
@@ -45,6 +46,7 @@ inline Answer status(int32_t Status) { return {Bytes().u32(uint32_t(Status)), {}
 inline Answer handle(uint32_t Handle) { return reply(Bytes().object(vorn::BINDER_TYPE_HANDLE, Handle), {0}); }
 inline Answer named(const char *Text) { return reply(Bytes().str16(Text)); } // as an interface query answers
 inline Answer codes(Bytes Stream) { return {std::move(Stream), {}, 0, 0, true}; }
+const Answer INTERRUPTED{{}, {}, 0, 0, true, true};
 const Answer DEAD = codes(Bytes().u32(vorn::BR_DEAD_REPLY)), FAILED = codes(Bytes().u32(vorn::BR_FAILED_REPLY));
 
 // One transaction as the tool handed it to the driver.
@@ -85,7 +87,7 @@ public:
     std::string property(const char *Name) override { return props.count(Name) ? props[Name] : ""; }
 
 private:
-    std::deque<std::vector<uint8_t>> script;
+    std::deque<std::optional<std::vector<uint8_t>>> script; // nullopt: an interrupted read
     std::vector<uint8_t> receive;
     size_t used = 0;
 };

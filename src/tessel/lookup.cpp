@@ -1,4 +1,4 @@
-// Finding an interface's AIDL file, method numbers and fields, and the methods listing.
+// Finding an interface's AIDL file, and its methods' numbers and fields.
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,34 +18,9 @@ const aidlMethod *methodAt(const aidl *Aidl, int Meth)
     return Aidl && Meth >= 1 && Meth <= Aidl->numMethods ? &Aidl->methods[Meth - 1] : nullptr;
 }
 
-// Text for an HTML page: a type such as List<String> must not read as a tag.
-std::string escapedForHtml(const char *Text)
-{
-    std::string out;
-    for (; *Text; ++Text) {
-        switch (*Text) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        default: out += *Text;
-        }
-    }
-    return out;
-}
-
-struct ListingStyle {
-    bool html;
-    const char *nameOn, *nameOff, *argOn, *argOff, *lineEnd;
-    std::string show(const char *Text) const { return html ? escapedForHtml(Text) : Text; }
-};
-// The text listing is coloured whatever the tool's colour switch says.
-constexpr ListingStyle TextListing{false, "\033[34;1m", "\033[0;0m", " \033[33;1m", "\033[0;0m", ";"};
-constexpr ListingStyle HtmlListing{true,   "<span class=\"funcName\">", "</span>", "<i>",
-                                   "</i>", "</code></td><td></td></tr>"};
-
 } // namespace
 
-aidl *getAIDLForInterface(const char *Interface)
+aidl *getAIDLForInterface(const char *Interface, const char *Dir)
 {
     if (!Interface)
         return nullptr;
@@ -55,10 +30,8 @@ aidl *getAIDLForInterface(const char *Interface)
     if (stat(Interface, &info) == 0 && S_ISREG(info.st_mode))
         return tessel(Interface);
 
-    const char *dir = getenv("ZQAIDL_DIR");
-    const bool defaultDir = !dir;
-    if (defaultDir)
-        dir = "/data/local/tmp/aidl";
+    const bool defaultDir = !Dir;
+    const char *dir = defaultDir ? "/data/local/tmp/aidl" : Dir;
     if (access(dir, F_OK) != 0) {
         fprintf(stderr, "tessel error: Can't get AIDL directory: %s %s%s\n", dir, strerror(errno),
                 defaultDir ? "\ntip: set ZQAIDL_DIR to point to where I can find AIDLs?" : "");
@@ -91,18 +64,6 @@ int getMethodNumFromAIDL(const aidl *Aidl, const char *MethName)
     return 0;
 }
 
-int getMethodNumFromInterface(const char *Interface, const char *MethName)
-{
-    aidl *record = getAIDLForInterface(Interface);
-    if (!record) {
-        fprintf(stderr, "%s: Unable to find AIDL interface definition\n", Interface ? Interface : "");
-        throw TesselExit{5};
-    }
-    int meth = getMethodNumFromAIDL(record, MethName);
-    freeAIDL(record);
-    return meth;
-}
-
 const char *getMethodReturnFromAIDL(const aidl *Aidl, int Meth)
 {
     const aidlMethod *method = methodAt(Aidl, Meth);
@@ -125,42 +86,6 @@ const char *getMethodNameFromAIDL(const aidl *Aidl, int Meth)
 {
     const aidlMethod *method = methodAt(Aidl, Meth);
     return method ? method->name : nullptr;
-}
-
-void printMethodsOfAIDL(const char *Label, const aidl *Aidl)
-{
-    printf("%s: Interface %s with %d methods\n", Label, Aidl->name, Aidl->numMethods);
-    const ListingStyle &style = getenv("HTML") ? HtmlListing : TextListing;
-    if (style.html)
-        printf("<table class=\"centered\">\n<caption><span class=\"bu\">Table xx-xxx:</span> The "
-               "methods exported by <code>%s</code></caption>\n<tr><th>Method</th><th>Purpose</th>\n",
-               style.show(Aidl->name).c_str());
-    for (int n = 1; n <= Aidl->numMethods; ++n) {
-        const aidlMethod &method = Aidl->methods[n - 1];
-        if (style.html)
-            printf("<tr><td><code>");
-        else
-            printf("/* %d */ ", n);
-        bool hideReturns = style.html && strncmp(method.returns, "void", 4) == 0;
-        printf("%s %s%s%s(", hideReturns ? "" : style.show(method.returns).c_str(), style.nameOn,
-               style.show(method.name).c_str(), style.nameOff);
-        for (int a = 0; a < method.numArgs; ++a)
-            printf("%s%s%s%s%s", style.html ? "" : method.args[a].type, style.argOn,
-                   style.show(method.args[a].name).c_str(), style.argOff, a + 1 < method.numArgs ? ", " : "");
-        printf(")%s\n", style.lineEnd);
-    }
-    if (style.html)
-        printf("</table>");
-}
-
-bool dumpMethodsFromAIDL(const char *AIDL)
-{
-    aidl *record = getAIDLForInterface(AIDL);
-    if (!record)
-        return false;
-    printMethodsOfAIDL(AIDL, record);
-    freeAIDL(record);
-    return true;
 }
 
 char *formatMethodArgsFromAIDLAndParcel(const aidl *Aidl, int Meth, const unsigned char *, size_t ParcelSize)

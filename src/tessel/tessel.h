@@ -1,6 +1,6 @@
 #pragma once
 // tessel: reads AIDL interface files into method tables, finds an interface's file by name,
-// maps method names to transaction codes and lists an interface's methods.
+// and maps method names to transaction codes.
 // Depends on nothing but the C++ standard library and POSIX file calls.
 #include <cstddef>
 
@@ -46,29 +46,17 @@ void decommentize(char *Buf, size_t Size, int RemoveNewLines);
 char *getArgOfMarker(char *File, const char *Marker, char Delim, size_t Size);
 
 // Parses the AIDL of an interface: Interface itself when it names a regular file, otherwise
-// <dir>/<simple name>.aidl with dir from ZQAIDL_DIR.
-aidl *getAIDLForInterface(const char *Interface);
+// Dir/<simple name>.aidl, with /data/local/tmp/aidl for a null Dir.
+aidl *getAIDLForInterface(const char *Interface, const char *Dir);
 
 // 1-based method number of MethName (case ignored), 0 when absent or Aidl is null.
 int getMethodNumFromAIDL(const aidl *Aidl, const char *MethName);
-
-// The same for an interface looked up by name; throws TesselExit with status 5 when the
-// interface has no AIDL.
-int getMethodNumFromInterface(const char *Interface, const char *MethName);
 
 // Accessors by 1-based method number; null or 0 for a null record or a number out of range.
 const char *getMethodReturnFromAIDL(const aidl *Aidl, int Meth);
 int getMethodNumArgsFromAIDL(const aidl *Aidl, int Meth);
 const aidlArg *getMethodArgsFromAIDL(const aidl *Aidl, int Meth);
 const char *getMethodNameFromAIDL(const aidl *Aidl, int Meth);
-
-// Prints the methods of a parsed interface on stdout, as text or (HTML set) as an HTML table;
-// Label heads the first line.
-void printMethodsOfAIDL(const char *Label, const aidl *Aidl);
-
-// Looks the interface up and prints its methods; false, after the lookup's messages only, when
-// it has no record.
-bool dumpMethodsFromAIDL(const char *AIDL);
 
 // Newly allocated summary of a method's arguments: their names, each followed by ','.
 char *formatMethodArgsFromAIDLAndParcel(const aidl *Aidl, int Meth, const unsigned char *Parcel, size_t ParcelSize);

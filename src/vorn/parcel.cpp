@@ -1,4 +1,4 @@
-// Parcel primitives: String16 writing and reading, the descriptor object, the error status.
+// Parcels: the writer and its objects, the reader and the copied reply, String16 and text.
 #include "vorn.h"
 
 #include <cerrno>
@@ -6,13 +6,6 @@
 #include <cstdlib>
 
 namespace vorn {
-
-void putU32(Parcel &Buf, uint32_t V)
-{
-    uint8_t bytes[4];
-    std::memcpy(bytes, &V, 4);
-    Buf.insert(Buf.end(), bytes, bytes + 4);
-}
 
 // UTF-8 to UTF-16. A byte that does not start a valid sequence is widened on its own, so
 // ASCII and text given as Latin-1 bytes keep working.
@@ -56,21 +49,32 @@ std::u16string UTF16(std::string_view UTF8)
     return units;
 }
 
-// Appends the String16 and pads to a 4-byte boundary of the whole buffer; returns the bytes added.
-int serializeUTF8(std::string_view UTF8s, Parcel &Buf)
+Writer &Writer::string16(std::string_view UTF8)
 {
-    size_t start = Buf.size();
-    std::u16string units = UTF16(UTF8s);
-    putU32(Buf, uint32_t(units.size()));
-    for (char16_t u : units) {
-        Buf.push_back(uint8_t(u));
-        Buf.push_back(uint8_t(u >> 8));
-    }
-    Buf.push_back(0);
-    Buf.push_back(0);
-    while (Buf.size() % 4)
-        Buf.push_back(0);
-    return int(Buf.size() - start);
+    std::u16string units = UTF16(UTF8);
+    u32(uint32_t(units.size()));
+    for (char16_t u : units)
+        put(uint16_t(u));
+    put(uint16_t(0));
+    bytes.resize((bytes.size() + 3) & ~size_t(3), 0);
+    return *this;
+}
+
+Writer &Writer::cstring(std::string_view Text)
+{
+    bytes.insert(bytes.end(), Text.begin(), Text.end());
+    bytes.resize((bytes.size() + 1 + 3) & ~size_t(3), 0);
+    return *this;
+}
+
+size_t Writer::buffer(std::span<const uint8_t> Data, std::optional<std::pair<size_t, uint64_t>> Parent)
+{
+    const std::vector<uint8_t> &copy = buffers.emplace_back(Data.begin(), Data.end());
+    binder_buffer_object object{BINDER_TYPE_PTR, Parent ? 1u : 0u,           uint64_t(uintptr_t(copy.data())),
+                                copy.size(),     Parent ? Parent->first : 0, Parent ? Parent->second : 0};
+    buffersBytes += (copy.size() + 7) & ~uint64_t(7);
+    this->object(object);
+    return objects.size() - 1;
 }
 
 // Converted whatever its length: the bounded reader has already held it to the reply, and an
@@ -125,15 +129,6 @@ std::string printable(std::string_view Text)
     return shown;
 }
 
-Parcel serializeFD(int WhichFd)
-{
-    // The priority bits with the accepts-descriptors flag, as the platform's own objects carry.
-    binder_fd_object fdo{BINDER_TYPE_FD, 0x17f, uint32_t(WhichFd), 0};
-    Parcel bytes(sizeof fdo);
-    std::memcpy(bytes.data(), &fdo, sizeof fdo);
-    return bytes;
-}
-
 std::string string16Cut(std::span<const uint8_t> Data, size_t Pos)
 {
     Reader reader(Data, Pos);
@@ -146,17 +141,17 @@ std::string string16Cut(std::span<const uint8_t> Data, size_t Pos)
     return UTF16ToUTF8(units);
 }
 
-int isErrorParcel(std::span<const uint8_t> Data)
+bool isErrorParcel(std::span<const uint8_t> Data)
 {
     Reader reader(Data);
     auto code = reader.u32();
     if (!code)
-        return 0;
+        return false;
     switch (int32_t(*code)) {
-    case -74: fprintf(stderr, "Result:Parcel(Error: 0xffffffb6 \"Not a data message\")\n"); return 1;
-    case -3: fprintf(stderr, "Result:Parcel(Error: 0xffffffd6 \"%s\")\n", string16Cut(Data, 4).c_str()); return 1;
-    case -1: fprintf(stderr, "Result:Parcel(Error: 0xffffffff \"General error\")\n"); return 1;
-    default: return 0;
+    case -74: fprintf(stderr, "Result:Parcel(Error: 0xffffffb6 \"Not a data message\")\n"); return true;
+    case -3: fprintf(stderr, "Result:Parcel(Error: 0xffffffd6 \"%s\")\n", string16Cut(Data, 4).c_str()); return true;
+    case -1: fprintf(stderr, "Result:Parcel(Error: 0xffffffff \"General error\")\n"); return true;
+    default: return false;
     }
 }
 
@@ -190,9 +185,6 @@ std::optional<std::span<const uint8_t>> Reader::take(uint64_t N)
     return bytes;
 }
 
-std::optional<uint32_t> Reader::u32() { return record<uint32_t>(); }
-std::optional<uint64_t> Reader::u64() { return record<uint64_t>(); }
-
 std::optional<std::u16string> Reader::string16()
 {
     auto count = u32();
@@ -207,6 +199,49 @@ std::optional<std::u16string> Reader::string16()
     std::u16string units(size_t(n), u'\0');
     std::memcpy(units.data(), bytes->data(), size_t(2 * n));
     return units;
+}
+
+} // namespace vorn
+
+namespace vorn {
+
+std::optional<std::span<const uint8_t>> bytesAt(std::span<const uint8_t> Area, uint64_t Base, uint64_t Addr,
+                                                uint64_t Size)
+{
+    if (Size == 0) // nothing to read, wherever it is said to lie
+        return std::span<const uint8_t>();
+    if (Addr < Base || Size > Area.size() || Addr - Base > Area.size() - Size)
+        return std::nullopt;
+    return Area.subspan(size_t(Addr - Base), size_t(Size));
+}
+
+Located objectAt(const Received &Reply, size_t Index)
+{
+    uint64_t offset = Index < Reply.offsets.size() ? Reply.offsets[Index] : UINT64_MAX;
+    size_t size = Reply.data.size();
+    if (offset > size) {
+        fprintf(stderr, "Malformation: Offset points to %llu, which is greater than buffer size %zu\n",
+                (unsigned long long)offset, size);
+        return {-5, {}};
+    }
+    auto object = Reader(Reply.data, size_t(offset)).record<flat_binder_object>();
+    if (!object) {
+        fprintf(stderr,
+                "Malformation: Flat binder object size would get to %llu, which is greater than buffer size %zu\n",
+                (unsigned long long)(offset + sizeof(flat_binder_object)), size);
+        return {-6, {}};
+    }
+    return {0, *object};
+}
+
+std::optional<std::span<const uint8_t>> delivered(const Received &Reply, uint64_t Addr, uint64_t Length)
+{
+    for (const Received::Buffer &buffer : Reply.buffers)
+        if (auto bytes = bytesAt(buffer.bytes, buffer.address, Addr, Length))
+            return bytes;
+    fprintf(stderr, "Reply record at 0x%llx (%llu bytes) lies outside the buffers the driver delivered\n",
+            (unsigned long long)Addr, (unsigned long long)Length);
+    return std::nullopt;
 }
 
 } // namespace vorn

@@ -1,19 +1,18 @@
-// Service manager client: lookup, check, interface query, and the listings of the three
-// namespaces.
+// The protocol: request headers of each release, the service managers' lookup, check,
+// interface query and listings in the three namespaces; the list and check commands.
 #include "vorn.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace vorn {
 namespace {
 
 // A status-only answer to the first request means the manager did not accept our header at
 // all, and nothing will work; a later one is a plain refusal of that one request.
-void refused(const char *Request, int32_t Status)
+void refused(const Session &S, const char *Request, int32_t Status)
 {
     fprintf(stderr, "%s was refused with status %d (0x%x)", Request, Status, uint32_t(Status));
-    if (g_HeaderProven) {
+    if (S.headerProven) {
         fputc('\n', stderr);
         return;
     }
@@ -22,40 +21,42 @@ void refused(const char *Request, int32_t Status)
     endProcess(1);
 }
 
-[[noreturn]] void getHwService(const char *)
+Outcome askManager(Session &S, uint32_t Code, const Writer &Args)
 {
-    fprintf(stderr, "NOT YET\n");
-    endProcess(1);
-}
-
-std::optional<binder_transaction_data> askManager(uint32_t Code, const Parcel &Args)
-{
-    auto reply = sendMethodToServiceTarget(0, Code, SM_INTERFACE, Args);
-    g_HeaderProven = g_HeaderProven || (reply && !statusOnly(*reply));
-    return reply;
+    Outcome o = transact(S, 0, Code, Args, SM_INTERFACE);
+    S.headerProven = S.headerProven || o.kind == Outcome::REPLY;
+    return o;
 }
 
 // What stands in the brackets of a listing line: the interface, or why there is none.
-std::string interfaceText(const std::string &Name)
+std::string interfaceText(Session &S, const std::string &Name)
 {
-    auto iface = getInterfaceOfService(Name.c_str());
-    return iface ? printable(*iface) : std::string(safeWords);
+    std::string why;
+    auto iface = getInterfaceOfDesc(S, getService(S, Name.c_str()), &why);
+    return iface ? printable(*iface) : why;
+}
+
+// What stands in the brackets of each name's listing line.
+std::vector<std::string> interfacesOf(Session &S, const std::vector<std::string> &Names)
+{
+    std::vector<std::string> ifaces;
+    for (const std::string &name : Names)
+        ifaces.push_back(interfaceText(S, name));
+    return ifaces;
 }
 
 // At index 0 an Android 9 or 10 manager gives the same status-only answer for an empty
 // list and for a request it refused; a lookup tells the two apart.
-bool headerAccepted()
+bool headerAccepted(Session &S)
 {
-    Parcel name;
-    serializeUTF8("vorn.probe", name);
-    auto reply = askManager(currentRelease().lookupCode, name);
-    return reply && !statusOnly(*reply);
+    return askManager(S, S.release().lookupCode, request(S, SM_INTERFACE).string16("vorn.probe")).kind ==
+           Outcome::REPLY;
 }
 
 // A sanity limit, far above any device's count, for a manager that never says "no more".
 constexpr uint32_t MAX_NAMES = 100000;
 
-int listPerIndex(serviceFunc S)
+int listPerIndex(Session &S, serviceFunc Each)
 {
     std::vector<std::string> names;
     for (uint32_t s = 0;; ++s) {
@@ -63,31 +64,19 @@ int listPerIndex(serviceFunc S)
             fprintf(stderr, "android.os.IServiceManager::LIST_SERVICES: stopped after %u names\n", MAX_NAMES);
             break;
         }
-        Parcel args;
-        putU32(args, s);
-        putU32(args, 15); // every dump priority
-        auto reply = askManager(currentRelease().listCode, args);
-        if (!reply) {
+        Outcome o = askManager(S, S.release().listCode, request(S, SM_INTERFACE).u32(s).u32(15)); // every priority
+        if (!o.answered()) {
             fprintf(stderr, "Error sending android.os.IServiceManager::LIST_SERVICES(%d) to Node 0\n", int(s));
             return 1;
         }
-        auto parcel = getReplyParcelBuf(*reply);
-        if (!parcel) {
-            fprintf(stderr,
-                    "Error getting reply buffer from Node 0 for android.os.IServiceManager::LIST_SERVICES(%d)\n",
-                    int(s));
-            return 1;
-        }
-        auto status = statusOnly(*reply);
-        if (s == 0 && status && !headerAccepted())
-            refused("android.os.IServiceManager::LIST_SERVICES", *status);
-        Reader reader(parcel->data);
-        auto first = reader.u32();
-        if (parcel->data.size() < 8 || first == 0xffffffff)
+        std::span<const uint8_t> data = report(S, o.reply).data;
+        if (s == 0 && o.kind == Outcome::STATUS && !headerAccepted(S))
+            refused(S, "android.os.IServiceManager::LIST_SERVICES", o.status);
+        if (data.size() < 8 || Reader(data).u32() == 0xffffffff)
             break;
-        if (isErrorParcel(parcel->data))
+        if (isErrorParcel(data))
             return 1;
-        auto units = Reader(parcel->data).string16();
+        auto units = Reader(data).string16();
         if (!units) {
             fprintf(stderr, "Reply to android.os.IServiceManager::LIST_SERVICES(%d) is too short for its name\n",
                     int(s));
@@ -95,32 +84,30 @@ int listPerIndex(serviceFunc S)
         }
         names.push_back(UTF16ToUTF8(*units));
     }
-    for (size_t s = 0; s < names.size(); ++s) {
-        if (S) {
-            S(names[s].c_str());
-            continue;
-        }
-        printf("%d: %s [%s]\n", int(s), printable(names[s]).c_str(), interfaceText(names[s]).c_str());
-        safeWords[0] = '\0';
+    if (Each) {
+        for (const std::string &name : names)
+            Each(S, name.c_str());
+        return 0;
     }
+    std::vector<std::string> ifaces = interfacesOf(S, names);
+    for (size_t s = 0; s < names.size(); ++s)
+        printf("%d: %s [%s]\n", int(s), printable(names[s]).c_str(), ifaces[s].c_str());
     return 0;
 }
 
-int listVector(serviceFunc S)
+int listVector(Session &S, serviceFunc Each)
 {
-    Parcel args;
-    putU32(args, 15); // every dump priority
-    auto reply = askManager(currentRelease().listCode, args);
-    auto parcel = reply ? getReplyParcelBuf(*reply) : std::nullopt;
-    if (!parcel) {
+    Outcome o = askManager(S, S.release().listCode, request(S, SM_INTERFACE).u32(15)); // every dump priority
+    if (!o.answered()) {
         fprintf(stderr, "Error getting reply buffer from Node 0 for android.os.IServiceManager::LIST_SERVICES(0)\n");
         return 1;
     }
-    if (auto status = statusOnly(*reply)) {
-        refused("android.os.IServiceManager::LIST_SERVICES", *status);
+    std::span<const uint8_t> data = report(S, o.reply).data;
+    if (o.kind == Outcome::STATUS) {
+        refused(S, "android.os.IServiceManager::LIST_SERVICES", o.status);
         return 1;
     }
-    Reader reader(parcel->data);
+    Reader reader(data);
     auto code = reader.u32();
     if (code && *code != 0) {
         fprintf(stderr, "Error - reply code was %d\n", int32_t(*code));
@@ -128,181 +115,51 @@ int listVector(serviceFunc S)
     }
     auto count = reader.u32();
     if (!count) {
-        fprintf(stderr, "Reply to android.os.IServiceManager::LIST_SERVICES is too short (%zu bytes)\n",
-                parcel->data.size());
+        fprintf(stderr, "Reply to android.os.IServiceManager::LIST_SERVICES is too short (%zu bytes)\n", data.size());
         return 1;
     }
+    // The names first, as many as the reply holds, then what is printed of them.
+    std::vector<std::string> names;
+    while (names.size() < *count)
+        if (auto units = reader.string16())
+            names.push_back(UTF16ToUTF8(*units));
+        else
+            break;
+    const Settings &set = S.settings;
     printf("Found %d services:\n", int(*count));
-    for (uint32_t s = 0; s < *count; ++s) {
-        auto units = reader.string16();
-        if (!units) {
-            fprintf(stderr,
-                    "Reply to android.os.IServiceManager::LIST_SERVICES ends after %u of the %u names it announces\n",
-                    s, *count);
-            return 1;
-        }
-        std::string name = UTF16ToUTF8(*units);
-        if (S) {
-            printf("%d\t%s%s%s ", int(s), color(GREEN), printable(name).c_str(), color(RESET));
+    if (Each) {
+        for (size_t s = 0; s < names.size(); ++s) {
+            printf("%d\t%s%s%s ", int(s), set.paint(GREEN), printable(names[s]).c_str(), set.paint(RESET));
             fflush(stdout);
-            if (S(name.c_str()) != 0) // a failure says why on standard error; the line still ends
+            if (Each(S, names[s].c_str()) != 0) // a failure says why on standard error; the line still ends
                 putchar('\n');
-        } else {
-            std::string iface = interfaceText(name);
-            printf("%d\t%s%s%s [%s%s%s]\n", int(s), color(GREEN), printable(name).c_str(), color(RESET), color(CYAN),
-                   iface.c_str(), color(RESET));
         }
-        safeWords[0] = '\0';
+    } else {
+        std::vector<std::string> ifaces = interfacesOf(S, names);
+        for (size_t s = 0; s < names.size(); ++s)
+            printf("%d\t%s%s%s [%s%s%s]\n", int(s), set.paint(GREEN), printable(names[s]).c_str(), set.paint(RESET),
+                   set.paint(CYAN), ifaces[s].c_str(), set.paint(RESET));
+    }
+    if (names.size() < *count) {
+        fprintf(stderr,
+                "Reply to android.os.IServiceManager::LIST_SERVICES ends after %zu of the %u names it announces\n",
+                names.size(), *count);
+        return 1;
     }
     return 0;
 }
 
-// The scatter-gather buffers that came with a reply, found through its offsets.
-std::vector<std::span<const uint8_t>> deliveredBuffers(const ReceivedParcel &Received)
+int listHw(Session &S)
 {
-    std::vector<std::span<const uint8_t>> buffers;
-    Reader offsets(Received.offsets);
-    while (auto offset = offsets.u64()) {
-        auto object = Reader(Received.data, size_t(std::min<uint64_t>(*offset, Received.data.size())))
-                          .record<binder_buffer_object>();
-        auto bytes = object && object->type == BINDER_TYPE_PTR ? bytesAt(receiveArea(), object->buffer, object->length)
-                                                               : std::nullopt;
-        if (bytes)
-            buffers.push_back(*bytes);
-    }
-    return buffers;
-}
-
-// Length bytes at Addr, provided they lie inside one of the delivered buffers.
-std::optional<std::span<const uint8_t>> delivered(const std::vector<std::span<const uint8_t>> &Buffers, uint64_t Addr,
-                                                  uint64_t Length)
-{
-    for (auto buffer : Buffers)
-        if (auto bytes = bytesAt(buffer, Addr, Length))
-            return bytes;
-    fprintf(stderr, "Reply record at 0x%llx (%llu bytes) lies outside the buffers the driver delivered\n",
-            (unsigned long long)Addr, (unsigned long long)Length);
-    return std::nullopt;
-}
-
-} // namespace
-
-int getService(const char *ServiceName)
-{
-    if (!ServiceName)
-        return 0;
-    if (getNs() == NS_HWBINDER)
-        getHwService(ServiceName);
-    Parcel name;
-    serializeUTF8(ServiceName, name);
-    auto reply = askManager(currentRelease().lookupCode, name);
-    if (!reply) {
-        fprintf(stderr, "No reply from the service manager when looking up service '%s'\n", ServiceName);
-        return LOOKUP_NO_REPLY;
-    }
-    if (auto status = statusOnly(*reply)) {
-        refused("android.os.IServiceManager::GET_SERVICE", *status);
-        return -1;
-    }
-    if (reply->code != 0) {
-        fprintf(stderr, "android.os.IServiceManager::GET_SERVICE returned %d\n", int(reply->code));
-        return -1;
-    }
-    if (reply->offsets_size != 8) {
-        if (getenv("ZQDEBUG"))
-            fprintf(stderr, "Expected reply with one flattened binder object - Got %lld\n",
-                    (long long)(reply->offsets_size / 8));
-        return -1;
-    }
-    auto parcel = getReplyParcelBuf(*reply, false);
-    if (!parcel)
-        return -1;
-    uint64_t offset = Reader(parcel->offsets).u64().value_or(0);
-    uint64_t size = parcel->data.size();
-    if (offset > size) {
-        fprintf(stderr, "Malformation: Offset points to %llu, which is greater than buffer size %llu\n",
-                (unsigned long long)offset, (unsigned long long)size);
-        return -5;
-    }
-    if (offset + sizeof(flat_binder_object) > size) {
-        fprintf(stderr,
-                "Malformation: Flat binder object size would get to %llu, which is greater than buffer size %llu\n",
-                (unsigned long long)(offset + sizeof(flat_binder_object)), (unsigned long long)size);
-        return -6;
-    }
-    if (currentRelease().serviceUnion && Reader(parcel->data, 8).u32() != 0) {
-        fprintf(stderr, "android.os.IServiceManager::GET_SERVICE returned an accessor, not the service\n");
-        return -3;
-    }
-    auto object = Reader(parcel->data, size_t(offset)).record<flat_binder_object>();
-    if (!object || object->type != BINDER_TYPE_HANDLE) {
-        fprintf(stderr, "android.os.IServiceManager::GET_SERVICE returned something that's not a strong handle!?\n");
-        return -3;
-    }
-    return int(uint32_t(object->handle));
-}
-
-int checkService(int argc, char **argv)
-{
-    const char *name = argc > 1 ? argv[1] : nullptr;
-    int desc = name ? getService(name) : -1;
-    if (desc >= 0) {
-        printf("Service %s: found\n", name);
-        return 0;
-    }
-    if (desc == LOOKUP_NO_REPLY) // not an answer either way
-        return 1;
-    fprintf(stderr, "Service %s: not found\n", name ? name : "");
-    return 1;
-}
-
-std::optional<std::string> getInterfaceOfDesc(int Desc)
-{
-    auto reply = sendMethodToServiceTarget(Desc, INTERFACE_TRANSACTION, nullptr, {});
-    if (!reply)
-        return std::nullopt;
-    auto parcel = getReplyParcelBuf(*reply);
-    if (!parcel) {
-        fprintf(stderr, "Error getting reply buffer from desc %d for INTERFACE_TRANSACTION)\n", Desc);
-        return std::nullopt;
-    }
-    if (auto status = statusOnly(*reply)) {
-        fprintf(stderr, "INTERFACE_TRANSACTION to desc %d was refused with status %d (0x%x)\n", Desc, *status,
-                uint32_t(*status));
-        return std::nullopt;
-    }
-    auto units = Reader(parcel->data).string16();
-    if (!units) {
-        fprintf(stderr, "Reply to INTERFACE_TRANSACTION from desc %d is too short for its string\n", Desc);
-        return std::nullopt;
-    }
-    return UTF16ToUTF8(*units);
-}
-
-std::optional<std::string> getInterfaceOfService(const char *Name) { return getInterfaceOfDesc(getService(Name)); }
-
-int probeNumbering()
-{
-    androidVer = 11;                 // the request header is the same in both numberings
-    auto reply = askManager(15, {}); // getServiceDebugInfo from r6 on, past the last code before
-    return reply && !statusOnly(*reply) ? 15 : 11;
-}
-
-int listServices(serviceFunc S) { return currentRelease().list == ListStyle::Vector ? listVector(S) : listPerIndex(S); }
-
-int listServicesHW(serviceFunc)
-{
-    auto reply = sendMethodToServiceTarget(0, HW_SVC_MGR_LIST_SERVICES, HW_SM_INTERFACE, {});
-    if (!reply) {
+    Outcome o = transact(S, 0, HW_SVC_MGR_LIST_SERVICES, request(S, HW_SM_INTERFACE), HW_SM_INTERFACE);
+    if (!o.answered()) {
         fprintf(stderr, "?! Try ZQDEBUG=1 and please send ZQ output\n");
         return 1;
     }
-    auto parcel = getReplyParcelBuf(*reply, false);
-    if (!parcel)
-        return 1;
-    if (g_Debug)
-        printf("BUFFER @ 0x%llx, %lld bytes\n", (unsigned long long)reply->buffer, (long long)reply->data_size);
-    Reader reader(parcel->data);
+    const Received &reply = o.reply;
+    if (S.settings.debug)
+        printf("BUFFER @ 0x%llx, %lld bytes\n", (unsigned long long)reply.address, (long long)reply.data.size());
+    Reader reader(reply.data);
     auto status = reader.u32();
     if (status && *status != 0) {
         fprintf(stderr, "Error parcel received! Please notify ZQ\n");
@@ -311,7 +168,7 @@ int listServicesHW(serviceFunc)
     auto vec = reader.record<binder_buffer_object>();
     if (!vec) {
         fprintf(stderr, "Reply to android.hidl.manager@1.0::IServiceManager::list is too short (%zu bytes)\n",
-                parcel->data.size());
+                reply.data.size());
         return 1;
     }
     if (vec->type != BINDER_TYPE_PTR) {
@@ -323,25 +180,144 @@ int listServicesHW(serviceFunc)
         fprintf(stderr, "Got buffer, but it's not 16 bytes and therefore not likely a hidl_str array!\n");
         return 1;
     }
-    auto buffers = deliveredBuffers(*parcel);
-    auto vectorBytes = delivered(buffers, vec->buffer, sizeof(hidl_array));
+    auto vectorBytes = delivered(reply, vec->buffer, sizeof(hidl_array));
     if (!vectorBytes)
         return 1;
     auto vector = Reader(*vectorBytes).record<hidl_array>();
     fprintf(stderr, "Got %d entries\n", int(vector->arrayEntries));
-    auto records = delivered(buffers, vector->arrayPayload, uint64_t(sizeof(hidl_array)) * vector->arrayEntries);
+    auto records = delivered(reply, vector->arrayPayload, uint64_t(sizeof(hidl_array)) * vector->arrayEntries);
     if (!records)
         return 1;
     Reader entries(*records);
     while (auto record = entries.record<hidl_array>()) {
-        if (g_Debug)
+        if (S.settings.debug)
             printf("0x%llx (%d bytes): ", (unsigned long long)record->arrayPayload, int(record->arrayEntries));
-        auto chars = delivered(buffers, record->arrayPayload, record->arrayEntries);
+        auto chars = delivered(reply, record->arrayPayload, record->arrayEntries);
         if (!chars)
             return 1;
         printf("%s\n", printable({reinterpret_cast<const char *>(chars->data()), chars->size()}).c_str());
     }
     return 0;
 }
+
+} // namespace
+
+Writer request(const Session &S, const char *Interface)
+{
+    Writer parcel;
+    if (S.hidl()) {
+        if (Interface)
+            parcel.cstring(Interface);
+        return parcel;
+    }
+    const Release &release = S.release();
+    parcel.u32(release.strictPolicy);
+    if (release.workSourceWord)
+        parcel.u32(0xffffffff);
+    if (release.namespaceWord)
+        parcel.u32(uint32_t(S.ns));
+    if (Interface)
+        parcel.string16(Interface);
+    return parcel;
+}
+
+int getService(Session &S, const char *ServiceName)
+{
+    if (!ServiceName)
+        return 0;
+    if (S.hidl()) {
+        fprintf(stderr, "NOT YET\n");
+        endProcess(1);
+    }
+    Outcome o = askManager(S, S.release().lookupCode, request(S, SM_INTERFACE).string16(ServiceName));
+    if (!o.answered()) {
+        fprintf(stderr, "No reply from the service manager when looking up service '%s'\n", ServiceName);
+        return LOOKUP_NO_REPLY;
+    }
+    if (o.kind == Outcome::STATUS) {
+        refused(S, "android.os.IServiceManager::GET_SERVICE", o.status);
+        return -1;
+    }
+    const Received &reply = o.reply;
+    if (reply.code != 0) {
+        fprintf(stderr, "android.os.IServiceManager::GET_SERVICE returned %d\n", int(reply.code));
+        return -1;
+    }
+    if (reply.offsets.size() != 1) {
+        if (S.settings.debug)
+            fprintf(stderr, "Expected reply with one flattened binder object - Got %lld\n",
+                    (long long)reply.offsets.size());
+        return -1;
+    }
+    Located located = objectAt(reply, 0);
+    if (located.error)
+        return located.error;
+    if (S.release().serviceUnion && Reader(reply.data, 8).u32() != 0) {
+        fprintf(stderr, "android.os.IServiceManager::GET_SERVICE returned an accessor, not the service\n");
+        return -3;
+    }
+    if (located.object.type != BINDER_TYPE_HANDLE) {
+        fprintf(stderr, "android.os.IServiceManager::GET_SERVICE returned something that's not a strong handle!?\n");
+        return -3;
+    }
+    return int(uint32_t(located.object.handle));
+}
+
+std::optional<std::string> getInterfaceOfDesc(Session &S, int Desc, std::string *Why)
+{
+    Outcome o = transact(S, Desc, INTERFACE_TRANSACTION, request(S, nullptr), nullptr);
+    if (!o.answered()) {
+        if (Why)
+            *Why = o.why;
+        return std::nullopt;
+    }
+    std::span<const uint8_t> data = report(S, o.reply).data;
+    if (o.kind == Outcome::STATUS) {
+        fprintf(stderr, "INTERFACE_TRANSACTION to desc %d was refused with status %d (0x%x)\n", Desc, o.status,
+                uint32_t(o.status));
+        return std::nullopt;
+    }
+    auto units = Reader(data).string16();
+    if (!units) {
+        fprintf(stderr, "Reply to INTERFACE_TRANSACTION from desc %d is too short for its string\n", Desc);
+        return std::nullopt;
+    }
+    return UTF16ToUTF8(*units);
+}
+
+int probeNumbering(Session &S)
+{
+    S.cls = 11; // the request header is the same in both numberings
+    // getServiceDebugInfo from r6 on, past the last code before
+    return askManager(S, 15, request(S, SM_INTERFACE)).kind == Outcome::REPLY ? 15 : 11;
+}
+
+int listServices(Session &S, serviceFunc Each)
+{
+    return S.release().list == ListStyle::Vector ? listVector(S, Each) : listPerIndex(S, Each);
+}
+
+const Command LIST{"list", "       %n [ns] list\n",
+                   true,   1,
+                   1,      "list expects no arguments aside frorm the optional namespace\n",
+                   3,      [](Session &S, int, char **) { return S.hidl() ? listHw(S) : listServices(S, nullptr); }};
+
+const Command CHECK{"check",
+                    "       %n [ns] check SERVICE\n",
+                    false,
+                    2,
+                    ANY,
+                    "check requires a service name\n",
+                    2,
+                    [](Session &S, int, char **Args) {
+                        int desc = getService(S, Args[1]);
+                        if (desc >= 0) {
+                            printf("Service %s: found\n", Args[1]);
+                            return 0;
+                        }
+                        if (desc != LOOKUP_NO_REPLY) // no reply is not an answer either way
+                            fprintf(stderr, "Service %s: not found\n", Args[1]);
+                        return 1;
+                    }};
 
 } // namespace vorn

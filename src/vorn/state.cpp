@@ -60,7 +60,7 @@ std::optional<int> pidOf(const char *Name)
 
 // Prints the owner and the users of Node found in the state of every process; 1 when there
 // is no state directory to read.
-int findUsersOfNode(uint32_t Node, int Print)
+int findUsersOfNode(const Settings &S, uint32_t Node, int Print)
 {
     DIR *dir = opendir(DEBUGFS_STATE);
     if (!dir)
@@ -69,7 +69,7 @@ int findUsersOfNode(uint32_t Node, int Print)
         fprintf(stderr, "Unable to open binder debug directory!\n");
         return 1;
     }
-    bool noManagers = getenv("NOSM") != nullptr;
+    bool noManagers = S.noManagers;
     while (dirent *entry = readdir(dir)) {
         auto pid = pidOf(entry->d_name);
         int fd = pid ? openat(dirfd(dir), entry->d_name, O_RDONLY | O_CLOEXEC) : -1;
@@ -90,27 +90,26 @@ int findUsersOfNode(uint32_t Node, int Print)
         if (noManagers && name.find("servicemanager") != std::string::npos)
             continue;
         if (owns)
-            printf("\tOwner:%s %6s (%s)%s\n", color(RED), entry->d_name, name.c_str(), color(RESET));
+            printf("\tOwner:%s %6s (%s)%s\n", S.paint(RED), entry->d_name, name.c_str(), S.paint(RESET));
         else
-            printf("\tUser:%s  %6s (%s)%s\n", color(CYAN), entry->d_name, name.c_str(), color(RESET));
+            printf("\tUser:%s  %6s (%s)%s\n", S.paint(CYAN), entry->d_name, name.c_str(), S.paint(RESET));
     }
     closedir(dir);
     return 0;
 }
 
 // The process id that the service reports for itself, or nullopt after saying why not.
-std::optional<int32_t> askPid(const char *ServiceName, int Desc)
+std::optional<int32_t> askPid(Session &S, const char *ServiceName, int Desc)
 {
-    auto reply = sendMethodToServiceTarget(Desc, DEBUG_PID_TRANSACTION, nullptr, {});
-    auto parcel = reply ? getReplyParcelBuf(*reply, false) : std::nullopt;
-    if (!parcel) {
+    Outcome o = transact(S, Desc, DEBUG_PID_TRANSACTION, request(S, nullptr), nullptr);
+    if (!o.answered()) {
         fprintf(stderr, "?!?\n");
         return std::nullopt;
     }
-    auto pid = Reader(parcel->data).u32();
+    auto pid = Reader(o.reply.data).u32();
     if (!pid) {
         fprintf(stderr, "The reply of %s to the process id query is too short (%zu bytes)\n", ServiceName,
-                parcel->data.size());
+                o.reply.data.size());
         return std::nullopt;
     }
     int32_t status = int32_t(*pid);
@@ -119,7 +118,7 @@ std::optional<int32_t> askPid(const char *ServiceName, int Desc)
                 "%s does not answer the process id query (status -74, unknown transaction): services answer it "
                 "from Android 11 on\n",
                 ServiceName);
-    else if (status < 0 || statusOnly(*reply))
+    else if (status < 0 || o.kind == Outcome::STATUS)
         fprintf(stderr, "%s refused the process id query with status %d\n", ServiceName, status);
     else
         return status;
@@ -129,7 +128,7 @@ std::optional<int32_t> askPid(const char *ServiceName, int Desc)
 // The start that owner and users share: the service's handle, or nullopt with the command's
 // result when there is no name, when it is "all" (Each then ran for every service), or when
 // the service is not registered.
-std::optional<int> serviceOf(const char *Command, const char *ServiceName, serviceFunc Each, int &Result)
+std::optional<int> serviceOf(Session &S, const char *Command, const char *ServiceName, serviceFunc Each, int &Result)
 {
     if (!ServiceName) {
         fprintf(stderr, "%s requires a service name, or all\n", Command);
@@ -137,10 +136,10 @@ std::optional<int> serviceOf(const char *Command, const char *ServiceName, servi
         return std::nullopt;
     }
     if (strcmp(ServiceName, "all") == 0) {
-        Result = listServices(Each);
+        Result = listServices(S, Each);
         return std::nullopt;
     }
-    int desc = getService(ServiceName);
+    int desc = getService(S, ServiceName);
     if (desc < 0) {
         fprintf(stderr, "Service %s: not found\n", ServiceName);
         Result = 1;
@@ -252,23 +251,25 @@ int getNodeForDesc(int Pid, int Desc)
     return -1;
 }
 
-int findOwnerOfService(const char *ServiceName)
+namespace {
+
+int findOwnerOfService(Session &S, const char *ServiceName)
 {
     int result;
-    auto desc = serviceOf("owner", ServiceName, findOwnerOfService, result);
+    auto desc = serviceOf(S, "owner", ServiceName, findOwnerOfService, result);
     if (!desc)
         return result;
-    auto pid = askPid(ServiceName, *desc);
+    auto pid = askPid(S, ServiceName, *desc);
     if (!pid)
         return 1;
-    printf("PID %d (%s%s%s)\n", *pid, color(BOLD), processName(*pid).c_str(), color(RESET));
+    printf("PID %d (%s%s%s)\n", *pid, S.settings.paint(BOLD), processName(*pid).c_str(), S.settings.paint(RESET));
     return 0;
 }
 
-int findUsersOfService(const char *ServiceName)
+int findUsersOfService(Session &S, const char *ServiceName)
 {
     int result;
-    auto desc = serviceOf("users", ServiceName, findUsersOfService, result);
+    auto desc = serviceOf(S, "users", ServiceName, findUsersOfService, result);
     if (!desc)
         return result;
     int node = getNodeForDesc(getpid(), *desc);
@@ -278,15 +279,24 @@ int findUsersOfService(const char *ServiceName)
             return 1;
         }
         fprintf(stderr, "Unable to figure out node for service '%s' - sorry\n", ServiceName);
-        if (getenv("NOEXIT"))
+        if (S.settings.noExit)
             sleep(100);
         return 1;
     }
     printf("Service '%s' is node %d\n", ServiceName, node);
     fflush(stdout);
-    int status = findUsersOfNode(uint32_t(node), 1);
-    releaseDesc(*desc);
+    int status = findUsersOfNode(S.settings, uint32_t(node), 1);
+    releaseHandle(S, *desc);
     return status;
 }
+
+} // namespace
+
+const Command USERS{
+    "users", "       %n [ns] users SERVICE  %g%c%r (try 'all' for SERVICE)\n",           true, 1, ANY, "",
+    0,       [](Session &S, int, char **Args) { return findUsersOfService(S, Args[1]); }};
+const Command OWNER{
+    "owner", "       %n [ns] owner SERVICE  %g%c%r (try 'all' for SERVICE)\n",           true, 1, ANY, "",
+    0,       [](Session &S, int, char **Args) { return findOwnerOfService(S, Args[1]); }};
 
 } // namespace vorn

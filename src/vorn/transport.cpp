@@ -1,127 +1,234 @@
-// Binder transport: the write-read exchange, the transaction builder, the walk of the return
-// stream, reply extraction, and the debug hex dump.
+// The driver loop: the write-read exchange, the walk of everything the driver returns, the
+// copy of the reply, and the debug hex dump.
 #include "vorn.h"
 
+#include <cerrno>
 #include <cstdio>
 
 namespace vorn {
 namespace {
-
-uint8_t replyBuf[2048]; // shared by every transaction; the next one overwrites it
-// The last reply as the driver wrote it, from its BR_REPLY word to the end of the read data.
-std::span<const uint8_t> lastReply;
 
 uint64_t address(const void *P) { return uint64_t(uintptr_t(P)); }
 
 // A return code carries the size of its payload in its ioctl-style size bits.
 size_t payloadSize(uint32_t Code) { return (Code >> 16) & 0x3fff; }
 
-bool isBenign(uint32_t Code)
+// One write-read exchange; an interrupted one is retried with what the driver already took
+// (write_consumed) not sent again. The bytes read, or nullopt after saying why there are none.
+std::optional<size_t> exchange(const Session &S, std::span<const uint8_t> Write, std::span<uint8_t> Read)
+{
+    binder_write_read bwr{};
+    bwr.write_size = Write.size();
+    bwr.write_buffer = address(Write.data());
+    bwr.read_size = Read.size();
+    bwr.read_buffer = Read.empty() ? 0 : address(Read.data());
+    int rc;
+    while ((rc = device().ioctl(S.fd, BINDER_WRITE_READ, &bwr)) < 0 && errno == EINTR)
+        ;
+    int error = errno;
+    if (S.settings.debug)
+        fprintf(stderr, "RC: %d - write_consumed : %lld  read consumed : %lld\n", rc, (long long)bwr.write_consumed,
+                (long long)bwr.read_consumed);
+    if (rc < 0) {
+        fprintf(stderr, "binder: %s\n", strerror(error));
+        return std::nullopt;
+    }
+    return size_t(std::min<uint64_t>(bwr.read_consumed, Read.size()));
+}
+
+// Commands that go back to the driver as the return stream is walked.
+struct Answers {
+    std::vector<uint8_t> bytes;
+    template <class T> void add(uint32_t Command, const T &Payload)
+    {
+        size_t at = bytes.size();
+        bytes.resize(at + 4 + sizeof Payload);
+        std::memcpy(bytes.data() + at, &Command, 4);
+        std::memcpy(bytes.data() + at + 4, &Payload, sizeof Payload);
+    }
+};
+
+// The reply's data, offsets and scatter-gather buffers, copied while they lie in the receive
+// area; nullopt after saying which part lies outside it.
+std::optional<Received> copyReply(const Session &S, const binder_transaction_data &T)
+{
+    uint64_t base = address(S.area.data());
+    auto data = bytesAt(S.area, base, T.buffer, T.data_size);
+    if (!data) {
+        fprintf(stderr, "Reply data at 0x%llx (%llu bytes) lies outside the receive area\n",
+                (unsigned long long)T.buffer, (unsigned long long)T.data_size);
+        return std::nullopt;
+    }
+    auto offsets = T.offsets_size ? bytesAt(S.area, base, T.offsets, T.offsets_size) : std::span<const uint8_t>();
+    if (!offsets) {
+        fprintf(stderr, "Reply offsets at 0x%llx (%llu bytes) lie outside the receive area\n",
+                (unsigned long long)T.offsets, (unsigned long long)T.offsets_size);
+        return std::nullopt;
+    }
+    Received r;
+    r.data.assign(data->begin(), data->end());
+    r.address = T.buffer;
+    r.offsetsAddress = T.offsets;
+    r.code = T.code;
+    r.flags = T.flags;
+    r.pid = T.sender_pid;
+    r.euid = T.sender_euid;
+    Reader entries(*offsets);
+    while (auto offset = entries.u64()) {
+        r.offsets.push_back(*offset);
+        auto object = Reader(r.data, size_t(std::min<uint64_t>(*offset, r.data.size()))).record<binder_buffer_object>();
+        auto bytes = object && object->type == BINDER_TYPE_PTR ? bytesAt(S.area, base, object->buffer, object->length)
+                                                               : std::nullopt;
+        if (bytes)
+            r.buffers.push_back({object->buffer, {bytes->begin(), bytes->end()}});
+    }
+    return r;
+}
+
+// Freeing a buffer drops the references the driver took for the handles in it: each handle
+// of the reply is taken anew first, so that the command can still use it.
+void keepHandles(Answers &A, const Received &Reply)
+{
+    for (uint64_t offset : Reply.offsets) {
+        auto object =
+            Reader(Reply.data, size_t(std::min<uint64_t>(offset, Reply.data.size()))).record<flat_binder_object>();
+        if (object && (object->type == BINDER_TYPE_HANDLE || object->type == BINDER_TYPE_WEAK_HANDLE))
+            A.add(object->type == BINDER_TYPE_HANDLE ? BC_ACQUIRE : BC_INCREFS, uint32_t(object->handle));
+    }
+}
+
+// The refusal a driver code names, or nullopt for a code that is no refusal.
+std::optional<Outcome::Kind> refusal(uint32_t Code)
 {
     switch (Code) {
-    case BR_NOOP:
-    case BR_TRANSACTION_COMPLETE:
-    case BR_SPAWN_LOOPER:
-    case BR_OK:
-    case BR_FINISHED:
-    case BR_INCREFS:
-    case BR_ACQUIRE:
-    case BR_RELEASE:
-    case BR_DECREFS: return true;
-    default: return false;
+    case BR_FAILED_REPLY: return Outcome::FAILED;
+    case BR_DEAD_REPLY: return Outcome::DEAD;
+    case BR_FROZEN_REPLY: return Outcome::FROZEN;
+    default: return std::nullopt;
     }
 }
 
-Parcel buildRequest(uint32_t Method, const char *Interface, std::span<const uint8_t> Args)
+Outcome failed(const Session &S, Outcome::Kind Kind, uint32_t Code, uint32_t Method, const char *Interface)
 {
-    Parcel parcel;
-    if (Method == DUMP_TRANSACTION && !Args.empty()) // the descriptor object alone, at offset 0
-        return Parcel(Args.begin(), Args.end());
-    if (getNs() == NS_HWBINDER) {
-        if (Interface) {
-            parcel.insert(parcel.end(), Interface, Interface + strlen(Interface) + 1);
-            parcel.resize((parcel.size() + 3) & ~size_t(3), 0);
-        }
-    } else {
-        const Release &release = currentRelease();
-        putU32(parcel, release.strictPolicy);
-        if (release.workSourceWord)
-            putU32(parcel, 0xffffffff);
-        if (release.namespaceWord)
-            putU32(parcel, uint32_t(getNs()));
-        if (Interface)
-            serializeUTF8(Interface, parcel);
+    Outcome o{Kind, {}, 0, {}};
+    if (Kind == Outcome::FAILED) {
+        char words[1024];
+        snprintf(words, sizeof words, "%s%s%s%sMethod %d call returned BR_FAILED_REPLY%s", S.settings.paint(RED),
+                 S.settings.color ? WARNING_SIGN : "", S.settings.color ? "  - " : "",
+                 printable(Interface ? Interface : "").c_str(), int(Method), S.settings.paint(RESET));
+        o.why = words;
+    } else if (Kind != Outcome::BROKEN) {
+        fprintf(stderr, "Encountered unexpected code: %s\n", codeToText(Code).c_str());
     }
-    parcel.insert(parcel.end(), Args.begin(), Args.end());
-    return parcel;
+    return o;
 }
 
-// Walks the return stream code by code, reading again while only bookkeeping codes arrived.
-std::optional<binder_transaction_data> awaitReply(uint32_t Method, const char *Interface, size_t ReadLen)
+// Walks the return stream code by code, reading again until the reply or a refusal arrives.
+Outcome awaitReply(Session &S, uint32_t Method, const char *Interface, std::span<uint8_t> Buf, size_t ReadLen)
 {
     for (;;) {
+        Answers answers;
         size_t pos = 0;
         bool sawCode = false;
-        while (ReadLen - pos >= 4) {
+        std::optional<Outcome> result;
+        while (!result && ReadLen - pos >= 4) {
             uint32_t code;
-            std::memcpy(&code, replyBuf + pos, 4);
-            if (g_Debug)
-                fprintf(stderr, "CODE.. @0x%lx: 0x%x (%s)\n", (unsigned long)pos, code, codeToText(code));
+            std::memcpy(&code, Buf.data() + pos, 4);
+            if (S.settings.debug)
+                fprintf(stderr, "CODE.. @0x%lx: 0x%x (%s)\n", (unsigned long)pos, code, codeToText(code).c_str());
             sawCode = true;
             size_t at = pos;
             pos += 4;
-            if (code == BR_FAILED_REPLY) {
-                snprintf(safeWords, sizeof safeWords, "%s%s%s%sMethod %d call returned BR_FAILED_REPLY%s", color(RED),
-                         g_Color ? WARNING_SIGN : "", g_Color ? "  - " : "",
-                         printable(Interface ? Interface : "").c_str(), int(Method), color(RESET));
-                return std::nullopt;
-            }
-            if (code != BR_REPLY && !isBenign(code)) {
-                fprintf(stderr, "Encountered unexpected code: %s\n", codeToText(code));
-                return std::nullopt;
+            if (auto kind = refusal(code)) {
+                result = failed(S, *kind, code, Method, Interface);
+                break;
             }
             if (payloadSize(code) > ReadLen - pos) {
-                fprintf(stderr, "Encountered truncated code: %s\n", codeToText(code));
-                return std::nullopt;
+                fprintf(stderr, "Encountered truncated code: %s\n", codeToText(code).c_str());
+                result = failed(S, Outcome::BROKEN, code, Method, Interface);
+                break;
             }
-            if (code == BR_REPLY) {
-                binder_transaction_data reply;
-                std::memcpy(&reply, replyBuf + pos, sizeof reply);
-                lastReply = std::span(replyBuf + at, ReadLen - at);
-                if (g_Debug) {
-                    if (g_Color)
-                        printf("%s\n", CYAN);
-                    fflush(stdout);
-                    hexDump(replyBuf + at, ReadLen - at, 0);
-                    if (g_Color)
-                        printf("%s\n", RESET);
-                }
-                return reply;
-            }
+            auto payload = Reader(Buf.subspan(pos, payloadSize(code)));
             pos += payloadSize(code);
+            switch (code) {
+            case BR_NOOP:
+            case BR_TRANSACTION_COMPLETE:
+            case BR_SPAWN_LOOPER:
+            case BR_OK:
+            case BR_FINISHED:
+            case BR_RELEASE:
+            case BR_DECREFS: continue;
+            case BR_INCREFS: answers.add(BC_INCREFS_DONE, *payload.record<binder_ptr_cookie>()); continue;
+            case BR_ACQUIRE: answers.add(BC_ACQUIRE_DONE, *payload.record<binder_ptr_cookie>()); continue;
+            case BR_TRANSACTION: { // no node of ours takes calls: refused, its buffer handed back
+                auto incoming = *payload.record<binder_transaction_data>();
+                answers.add(BC_FREE_BUFFER, incoming.buffer);
+                if (!(incoming.flags & TF_ONE_WAY)) {
+                    static const int32_t unknownTransaction = -74;
+                    binder_transaction_data refused{};
+                    refused.flags = TF_STATUS_CODE;
+                    refused.data_size = sizeof unknownTransaction;
+                    refused.buffer = address(&unknownTransaction);
+                    answers.add(BC_REPLY, refused);
+                }
+                continue;
+            }
+            case BR_REPLY: break;
+            default:
+                fprintf(stderr, "Encountered unexpected code: %s\n", codeToText(code).c_str());
+                result = failed(S, Outcome::BROKEN, code, Method, Interface);
+                continue;
+            }
+            auto txn = *payload.record<binder_transaction_data>();
+            if (S.settings.debug) {
+                if (S.settings.color)
+                    printf("%s\n", CYAN);
+                fflush(stdout);
+                hexDump(Buf.data() + at, ReadLen - at, 0);
+                if (S.settings.color)
+                    printf("%s\n", RESET);
+            }
+            auto copied = copyReply(S, txn);
+            if (copied)
+                keepHandles(answers, *copied);
+            answers.add(BC_FREE_BUFFER, txn.buffer);
+            if (!copied) {
+                result = failed(S, Outcome::BROKEN, code, Method, Interface);
+                break;
+            }
+            copied->stream.assign(Buf.begin() + long(at), Buf.begin() + long(std::min(ReadLen, at + 96)));
+            std::optional<int32_t> status;
+            if (txn.flags & TF_STATUS_CODE)
+                status = int32_t(Reader(copied->data).u32().value_or(0));
+            result = Outcome{status ? Outcome::STATUS : Outcome::REPLY, std::move(*copied), status.value_or(0), {}};
         }
         if (!sawCode) {
             fprintf(stderr, "Encountered unexpected code: none\n");
-            return std::nullopt;
+            result = failed(S, Outcome::BROKEN, 0, Method, Interface);
         }
-        ReadLen = sizeof replyBuf;
-        bwr(nullptr, 0, replyBuf, &ReadLen);
+        // Acknowledgements and freed buffers go back before anything else happens.
+        if (!answers.bytes.empty())
+            exchange(S, answers.bytes, {});
+        if (result)
+            return std::move(*result);
+        auto read = exchange(S, {}, Buf);
+        if (!read)
+            return failed(S, Outcome::BROKEN, 0, Method, Interface);
+        ReadLen = *read;
     }
 }
 
-} // namespace
-
-std::optional<std::span<const uint8_t>> bytesAt(std::span<const uint8_t> Area, uint64_t Addr, uint64_t Size)
+std::string methodToText(uint32_t Method)
 {
-    uint64_t base = address(Area.data());
-    if (Area.empty() || Addr < base || Size > Area.size() || Addr - base > Area.size() - Size)
-        return std::nullopt;
-    return Area.subspan(size_t(Addr - base), size_t(Size));
+    switch (Method) {
+    case INTERFACE_TRANSACTION: return "INTERFACE_TRANSACTION";
+    case SHELL_COMMAND_TRANSACTION: return "SHELL_COMMAND_TRANSACTION";
+    case PING_TRANSACTION: return "PING_TRANSACTION";
+    }
+    return std::to_string(int(Method));
 }
 
-std::span<const uint8_t> receiveArea() { return {g_RecvArea, g_RecvArea ? RECV_AREA_SIZE : 0}; }
-
-const char *color(const char *Escape) { return g_Color ? Escape : ""; }
+} // namespace
 
 bool isprint(int C) { return C >= 0x20 && C <= 0x7e; }
 
@@ -147,23 +254,7 @@ void hexDump(const void *Buf, size_t Size, uint64_t Addr)
     }
 }
 
-int bwr(const void *Write, size_t WriteLen, void *Read, size_t *ReadLen)
-{
-    binder_write_read exchange{};
-    exchange.write_size = WriteLen;
-    exchange.write_buffer = address(Write);
-    exchange.read_size = ReadLen ? *ReadLen : 0;
-    exchange.read_buffer = ReadLen ? address(Read) : 0;
-    int rc = device().ioctl(g_BinderFd, BINDER_WRITE_READ, &exchange);
-    if (g_Debug)
-        fprintf(stderr, "RC: %d - write_consumed : %lld  read consumed : %lld\n", rc,
-                (long long)exchange.write_consumed, (long long)exchange.read_consumed);
-    if (ReadLen)
-        *ReadLen = size_t(std::min<uint64_t>(exchange.read_consumed, *ReadLen));
-    return rc;
-}
-
-const char *codeToText(uint32_t Code)
+std::string codeToText(uint32_t Code)
 {
     switch (Code) {
     case BR_ERROR: return "BR_ERROR";
@@ -181,121 +272,84 @@ const char *codeToText(uint32_t Code)
     case BR_DEAD_BINDER: return "BR_DEAD_BINDER";
     case BR_FAILED_REPLY: return "BR_FAILED_REPLY";
     }
-    static char returned[128];
-    snprintf(returned, sizeof returned, "Code: 0x%x", Code);
-    return returned;
+    char text[32];
+    snprintf(text, sizeof text, "Code: 0x%x", Code);
+    return text;
 }
 
-const char *methodToText(uint32_t Method)
+void releaseHandle(Session &S, int Handle)
 {
-    switch (Method) {
-    case INTERFACE_TRANSACTION: return "INTERFACE_TRANSACTION";
-    case SHELL_COMMAND_TRANSACTION: return "SHELL_COMMAND_TRANSACTION";
-    case PING_TRANSACTION: return "PING_TRANSACTION";
-    }
-    static char returned[256];
-    snprintf(returned, sizeof returned, "%d", int(Method));
-    return returned;
+    if (Handle == 0)
+        return;
+    Answers release;
+    release.add(BC_RELEASE, uint32_t(Handle));
+    exchange(S, release.bytes, {});
 }
 
-// Drops the strong reference only: the tool never takes a weak one.
-int releaseDesc(int Desc)
+Outcome transact(Session &S, int Handle, uint32_t Code, const Writer &Parcel, const char *Interface)
 {
-    if (Desc == 0)
-        return 0;
-    uint32_t command[2] = {BC_RELEASE, uint32_t(Desc)};
-    bwr(command, sizeof command, nullptr, nullptr);
-    return 0;
-}
-
-std::optional<binder_transaction_data> sendMethodToServiceTarget(int Desc, uint32_t Method, const char *Interface,
-                                                                 std::span<const uint8_t> Args)
-{
-    if (g_Debug)
-        fprintf(stderr, "%sSending method %s:%s to descriptor %d\n", "", Interface ? Interface : "(null)",
-                methodToText(Method), Desc);
-    bool dump = Method == DUMP_TRANSACTION && !Args.empty();
-    Parcel parcel = buildRequest(Method, Interface, Args);
-    static const uint64_t dumpOffsets[1] = {0}; // the descriptor object sits at offset 0
-
+    if (S.settings.debug)
+        fprintf(stderr, "Sending method %s:%s to descriptor %d\n", Interface ? Interface : "(null)",
+                methodToText(Code).c_str(), Handle);
     binder_transaction_data txn{};
-    txn.target = uint64_t(int64_t(Desc));
-    txn.code = Method;
+    txn.target = uint64_t(int64_t(Handle));
+    txn.code = Code;
     txn.flags = TF_ACCEPT_FDS;
-    txn.data_size = parcel.size();
-    txn.offsets_size = dump ? sizeof dumpOffsets : 0;
-    txn.buffer = address(parcel.data());
-    txn.offsets = dump ? address(dumpOffsets) : 0;
+    txn.data_size = Parcel.data().size();
+    txn.offsets_size = Parcel.offsets().size_bytes();
+    txn.buffer = address(Parcel.data().data());
+    txn.offsets = Parcel.offsets().empty() ? 0 : address(Parcel.offsets().data());
 
-    bool sg = getNs() == NS_HWBINDER;
-    uint8_t write[4 + sizeof txn + 8] = {}; // the SG form ends with a zero buffers_size
+    // Scatter-gather for hwbinder, whose form ends with the size of the buffers it carries.
+    bool sg = S.hidl();
+    uint8_t write[4 + sizeof txn + 8];
     uint32_t command = sg ? BC_TRANSACTION_SG : BC_TRANSACTION;
+    uint64_t buffersSize = Parcel.buffersSize();
     std::memcpy(write, &command, 4);
     std::memcpy(write + 4, &txn, sizeof txn);
+    std::memcpy(write + 4 + sizeof txn, &buffersSize, 8);
     size_t writeLen = sg ? sizeof write : 4 + sizeof txn;
 
-    if (g_Debug) {
-        if (g_Color)
+    if (S.settings.debug) {
+        if (S.settings.color)
             printf("%s\n", RED);
         fflush(stdout);
         hexDump(write, writeLen, 0);
-        hexDump(parcel.data(), parcel.size(), address(parcel.data()));
-        if (g_Color)
+        hexDump(Parcel.data().data(), Parcel.data().size(), txn.buffer);
+        if (S.settings.color)
             printf("%s\n", RESET);
     }
-    size_t readLen = sizeof replyBuf;
-    bwr(write, writeLen, replyBuf, &readLen);
-    return awaitReply(Method, Interface, readLen);
+    uint8_t buf[2048];
+    auto read = exchange(S, std::span(write, writeLen), buf);
+    if (!read)
+        return failed(S, Outcome::BROKEN, 0, Code, Interface);
+    return awaitReply(S, Code, Interface, buf, *read);
 }
 
-std::optional<ReceivedParcel> getReplyParcelBuf(const binder_transaction_data &Reply, bool Report)
+const Received &report(const Session &S, const Received &Reply)
 {
-    if (Report && g_Debug) {
-        fprintf(stderr, "%sReply - :\n", color(CYAN));
-        hexDump(lastReply.data(), std::min<size_t>(96, lastReply.size()), 0);
-        fprintf(stderr, " from PID %d (UID: %d): Code %d\n", Reply.sender_pid, int(Reply.sender_euid), int(Reply.code));
+    if (S.settings.debug) {
+        fprintf(stderr, "%sReply - :\n", S.settings.paint(CYAN));
+        hexDump(Reply.stream.data(), Reply.stream.size(), 0);
+        fprintf(stderr, " from PID %d (UID: %d): Code %d\n", Reply.pid, int(Reply.euid), int(Reply.code));
     }
-    if (Report && Reply.data_size == 0)
+    if (Reply.data.empty())
         fprintf(stderr, "No data\n");
-    auto data = bytesAt(receiveArea(), Reply.buffer, Reply.data_size);
-    if (!data) {
-        fprintf(stderr, "Reply data at 0x%llx (%llu bytes) lies outside the receive area\n",
-                (unsigned long long)Reply.buffer, (unsigned long long)Reply.data_size);
-        return std::nullopt;
-    }
-    auto offsets =
-        Reply.offsets_size ? bytesAt(receiveArea(), Reply.offsets, Reply.offsets_size) : std::span<const uint8_t>();
-    if (!offsets) {
-        fprintf(stderr, "Reply offsets at 0x%llx (%llu bytes) lie outside the receive area\n",
-                (unsigned long long)Reply.offsets, (unsigned long long)Reply.offsets_size);
-        return std::nullopt;
-    }
-    if (Report && g_Debug) {
-        fprintf(stderr, "Buffer: 0x%llx (%llx bytes)\n", (unsigned long long)Reply.buffer,
-                (unsigned long long)Reply.data_size);
-        fprintf(stderr, "Offsets: 0x%llx (%llx bytes)", (unsigned long long)Reply.offsets,
-                (unsigned long long)Reply.offsets_size);
-        Reader entries(*offsets);
-        while (auto offset = entries.u64())
-            fprintf(stderr, " 0x%llx ", (unsigned long long)*offset);
+    if (S.settings.debug) {
+        fprintf(stderr, "Buffer: 0x%llx (%zx bytes)\n", (unsigned long long)Reply.address, Reply.data.size());
+        fprintf(stderr, "Offsets: 0x%llx (%zx bytes)", (unsigned long long)Reply.offsetsAddress,
+                Reply.offsets.size() * 8);
+        for (uint64_t offset : Reply.offsets)
+            fprintf(stderr, " 0x%llx ", (unsigned long long)offset);
         fprintf(stderr, "\n");
-        if (!data->empty()) {
-            fprintf(stderr, "Contents of buffer @0x%llx (%lld bytes):\n", (unsigned long long)Reply.buffer,
-                    (long long)Reply.data_size);
-            hexDump(data->data(), data->size(), 0);
-            fputs(color(RESET), stderr);
+        if (!Reply.data.empty()) {
+            fprintf(stderr, "Contents of buffer @0x%llx (%zu bytes):\n", (unsigned long long)Reply.address,
+                    Reply.data.size());
+            hexDump(Reply.data.data(), Reply.data.size(), 0);
+            fputs(S.settings.paint(RESET), stderr);
         }
     }
-    return ReceivedParcel{*data, *offsets};
-}
-
-std::optional<int32_t> statusOnly(const binder_transaction_data &Reply)
-{
-    if (!(Reply.flags & TF_STATUS_CODE))
-        return std::nullopt;
-    auto parcel = getReplyParcelBuf(Reply, false);
-    auto status = parcel ? Reader(parcel->data).u32() : std::nullopt;
-    return int32_t(status.value_or(0));
+    return Reply;
 }
 
 } // namespace vorn

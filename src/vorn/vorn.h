@@ -1,16 +1,16 @@
-// Shared declarations of the vorn tool: switches and globals, the namespace values, the
-// transaction codes, the kernel's binder records, the device seam and the parcel reader.
+// The tool's rooms, each using only those above it: settings and the session over the device
+// seam, the parcel writer and reader, the driver loop, the protocol of each release, the
+// interface description, and the commands.
 #pragma once
 
 #include "kernel.h"
-
-#include <tessel.h>
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,31 +19,38 @@
 
 namespace vorn {
 
-// ---- Namespaces -------------------------------------------------------------------------
-// The two four-character values double as the header word of release-11 request parcels.
-constexpr int NS_BINDER = 0x53595354;    // "SYST"
-constexpr int NS_VNDBINDER = 0x564e4452; // "VNDR"
-constexpr int NS_HWBINDER = 1;           // a selector only
-void setNs(int N);
-int getNs();
-
-// ---- Switches and process-wide state ----------------------------------------------------
-extern int g_Color;
-extern int g_Debug;
-extern int androidVer; // release class: 9, 10, 11, 15 (15 from r6) or 16
-extern int g_BinderFd;
-extern const uint8_t *g_RecvArea; // the driver's receive area, mapped read-only
-constexpr size_t RECV_AREA_SIZE = 0xfe000;
-extern char safeWords[1024]; // failure text of the last failed reply
-// Whether the service manager has accepted a request of ours in this run: only then is a
-// refusal not a sign of a request header built for another release.
-extern bool g_HeaderProven;
+// ---- Settings: the environment, read once -----------------------------------------------
+struct Settings {
+    bool color = false, debug = false, argTrace = false, noManagers = false, noExit = false, html = false;
+    const char *aidlDir = nullptr; // null for the default directory
+    int forcedRelease = 0;         // the class the environment forces, 0 when none
+    // The escape when colour is on, else the empty string.
+    const char *paint(const char *Escape) const { return color ? Escape : ""; }
+};
+Settings readSettings();
 
 // Ends the command with a status; caught by vornMain so the tool stays testable in process.
 struct Quit {
     int status;
 };
 [[noreturn]] void endProcess(int Status);
+
+// ---- Namespaces -------------------------------------------------------------------------
+// The two four-character values double as the header word of release-11 request parcels.
+constexpr int NS_BINDER = 0x53595354;    // "SYST"
+constexpr int NS_VNDBINDER = 0x564e4452; // "VNDR"
+constexpr int NS_HWBINDER = 1;           // a selector only
+struct Namespace {
+    const char *word;
+    int value;
+    const char *device;
+    bool hidl; // requests start with a C-string token and go out scatter-gather
+};
+constexpr std::array<Namespace, 3> NAMESPACES{{
+    {"binder", NS_BINDER, "/dev/binder", false},
+    {"vndbinder", NS_VNDBINDER, "/dev/vndbinder", false},
+    {"hwbinder", NS_HWBINDER, "/dev/hwbinder", true},
+}};
 
 // ---- Releases ---------------------------------------------------------------------------
 // Everything that differs between Android releases lives in this one table.
@@ -66,11 +73,7 @@ constexpr std::array<Release, 5> RELEASES{{
 }};
 // SDK 35 covers two numberings of the service manager; a probe tells them apart.
 constexpr int CLASS_PROBED = 35;
-const Release &currentRelease();
-// The class for the environment and the system properties; may print the detection warning.
-int detectRelease(const std::string &Sdk);
-// The class of an SDK 35 device, from the manager's answer to its last read-only code.
-int probeNumbering();
+const Release &releaseOf(int Class);
 
 // ---- Device seam ------------------------------------------------------------------------
 // The only way the tool reaches the binder device and the system properties.
@@ -83,21 +86,30 @@ struct Device {
 };
 Device &device();
 void setDevice(Device *D); // nullptr restores the real device
+constexpr size_t RECV_AREA_SIZE = 0xfe000;
 
-// ---- Transaction codes ------------------------------------------------------------------
-constexpr uint32_t INTERFACE_TRANSACTION = 0x5f4e5446;     // _NTF
-constexpr uint32_t PING_TRANSACTION = 0x5f504e47;          // _PNG
-constexpr uint32_t SHELL_COMMAND_TRANSACTION = 0x5f434d44; // _CMD
-constexpr uint32_t DUMP_TRANSACTION = 0x5f444d50;          // _DMP
-constexpr uint32_t SYSPROPS_TRANSACTION = 0x5f535052;      // _SPR
-constexpr uint32_t EXTENSION_TRANSACTION = 0x5f455854;     // _EXT
-constexpr uint32_t DEBUG_PID_TRANSACTION = 0x5f504944;     // _PID
+// ---- Session: one open namespace --------------------------------------------------------
+// Everything a transaction needs, passed along rather than kept in globals: a second thread
+// runs transactions with a session of its own over the same descriptor.
+struct Session {
+    const Settings &settings;
+    int fd = -1;
+    std::span<const uint8_t> area; // the driver's receive area, mapped read-only
+    int ns = NS_BINDER;
+    int cls = 9; // the release class of this namespace's peers
+    // Whether the service manager has accepted a request of ours: only then is a refusal not
+    // a sign of a request header built for another release.
+    bool headerProven = false;
+    const Release &release() const { return releaseOf(cls); }
+    bool hidl() const
+    {
+        return std::any_of(NAMESPACES.begin(), NAMESPACES.end(), [&](auto &N) { return N.value == ns && N.hidl; });
+    }
+};
+// The class for the environment and the system properties; may print the detection warning.
+int detectRelease(const Settings &S, const std::string &Sdk);
 
-constexpr uint32_t HW_SVC_MGR_LIST_SERVICES = 4;
-constexpr const char *SM_INTERFACE = "android.os.IServiceManager";
-constexpr const char *HW_SM_INTERFACE = "android.hidl.manager@1.0::IServiceManager";
-
-// ---- Palette ----------------------------------------------------------------------------
+// ---- Output -----------------------------------------------------------------------------
 constexpr const char *RESET = "\033[0;0m";
 constexpr const char *BOLD = "\033[1;1m";
 constexpr const char *ITALIC = "\033[0;3m";
@@ -107,32 +119,82 @@ constexpr const char *YELLOW = "\033[33;1m";
 constexpr const char *BLUE = "\033[34;1m";
 constexpr const char *CYAN = "\033[36;1m";
 constexpr const char *WARNING_SIGN = "\xe2\x9a\xa0\xef\xb8\x8f"; // U+26A0 U+FE0F
-// The escape when colour is on, else the empty string.
-const char *color(const char *Escape);
 void hexDump(const void *Buf, size_t Size, uint64_t Addr);
 bool isprint(int C);
-
-// ---- Parcel primitives ------------------------------------------------------------------
-using Parcel = std::vector<uint8_t>;
-void putU32(Parcel &Buf, uint32_t V);
-int serializeUTF8(std::string_view UTF8s, Parcel &Buf);
-std::u16string UTF16(std::string_view UTF8);
-std::string UTF16ToUTF8(std::u16string_view UTF16);
 // Text that another process chose, made safe to print: its control characters as \xHH, so
 // that it can neither drive the terminal nor start a line of its own.
 std::string printable(std::string_view Text);
-Parcel serializeFD(int WhichFd);
-int isErrorParcel(std::span<const uint8_t> Data);
-// The String16 at Pos, cut at the end of Data rather than read past it; empty when absent.
-std::string string16Cut(std::span<const uint8_t> Data, size_t Pos);
+
+// ---- Parcels ----------------------------------------------------------------------------
+std::u16string UTF16(std::string_view UTF8);
+std::string UTF16ToUTF8(std::u16string_view UTF16);
 uint32_t ntohl(uint32_t Net);
-// A decimal integer at the start of Word, as scanf reads it (blanks and a sign first, the
-// rest ignored), and whether it lies within Min and Max.
-struct Scanned {
-    enum { NUMBER, NOT_A_NUMBER, OUT_OF_RANGE } kind;
-    long long value;
+
+// Builds a parcel, recording where each object lies, as the driver must be told.
+class Writer {
+public:
+    Writer() = default;
+    Writer(Writer &&) = default;
+    Writer &operator=(Writer &&) = default;
+    Writer(const Writer &) = delete; // the buffer objects point into storage of this writer
+    template <class T> Writer &put(T Value)
+    {
+        auto at = bytes.size();
+        bytes.resize(at + sizeof Value);
+        std::memcpy(bytes.data() + at, &Value, sizeof Value);
+        return *this;
+    }
+    Writer &u32(uint32_t V) { return put(V); }
+    Writer &string16(std::string_view UTF8); // count, units, a 0 unit, padded to 4
+    Writer &cstring(std::string_view Text);  // the characters and a NUL, padded to 4
+    // A flat object: its offset goes into the offsets list.
+    template <class T> Writer &object(const T &Object)
+    {
+        objects.push_back(bytes.size());
+        return put(Object);
+    }
+    // A scatter-gather buffer object over a copy of Data, flags 1 with a parent: its index
+    // among the objects, for children to name it as their parent.
+    size_t buffer(std::span<const uint8_t> Data, std::optional<std::pair<size_t, uint64_t>> Parent = {});
+    std::span<const uint8_t> data() const { return bytes; }
+    std::span<const uint64_t> offsets() const { return objects; }
+    uint64_t buffersSize() const { return buffersBytes; } // every buffer rounded up to 8
+
+private:
+    std::vector<uint8_t> bytes;
+    std::vector<uint64_t> objects;
+    std::deque<std::vector<uint8_t>> buffers; // never moved while the writer lives
+    uint64_t buffersBytes = 0;
 };
-Scanned scanInteger(const char *Word, long long Min, long long Max);
+
+// A reply, copied out of the receive area: its buffer goes back to the driver at once, so no
+// command holds the receive area and the copy lives as long as the command wants it.
+struct Received {
+    struct Buffer {
+        uint64_t address; // where the driver delivered it, as the objects that point at it say
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<uint8_t> data;
+    std::vector<uint64_t> offsets;
+    std::vector<Buffer> buffers;              // the scatter-gather buffers its PTR objects point at
+    uint64_t address = 0, offsetsAddress = 0; // where they lay, for the debug report
+    uint32_t code = 0, flags = 0;
+    int32_t pid = 0;
+    uint32_t euid = 0;
+    std::vector<uint8_t> stream; // the return stream from BR_REPLY on, for the debug report
+};
+// The Size bytes at Addr, when they lie wholly inside the Area that starts at Base.
+std::optional<std::span<const uint8_t>> bytesAt(std::span<const uint8_t> Area, uint64_t Base, uint64_t Addr,
+                                                uint64_t Size);
+// The flat object that offsets entry Index points at; after saying how the entry lies outside
+// the data, the status -5 (it starts past the end) or -6 (it ends past it).
+struct Located {
+    int error;
+    flat_binder_object object;
+};
+Located objectAt(const Received &Reply, size_t Index);
+// Length bytes at Addr, provided they lie inside one of the reply's buffers.
+std::optional<std::span<const uint8_t>> delivered(const Received &Reply, uint64_t Addr, uint64_t Length);
 
 // Reads a parcel front to back and refuses to go past its end: every read that does not
 // fit yields nullopt and leaves the reader at the end, so a chain of reads stops at once.
@@ -140,8 +202,8 @@ class Reader {
 public:
     // A start past the end leaves the reader at the end.
     explicit Reader(std::span<const uint8_t> Data, size_t Pos = 0) : data(Data), pos(std::min(Pos, Data.size())) {}
-    std::optional<uint32_t> u32();
-    std::optional<uint64_t> u64();
+    std::optional<uint32_t> u32() { return record<uint32_t>(); }
+    std::optional<uint64_t> u64() { return record<uint64_t>(); }
     std::optional<std::u16string> string16(); // a null string (count -1) reads as empty
     template <class T> std::optional<T> record();
     size_t position() const { return pos; }
@@ -162,46 +224,87 @@ template <class T> std::optional<T> Reader::record()
     return value;
 }
 
-// ---- Transport --------------------------------------------------------------------------
-int bwr(const void *Write, size_t WriteLen, void *Read, size_t *ReadLen);
-const char *codeToText(uint32_t Code);
-const char *methodToText(uint32_t Method);
-int releaseDesc(int Desc);
-// Sends one transaction and waits for its reply; the reply record is copied out.
-std::optional<binder_transaction_data> sendMethodToServiceTarget(int Desc, uint32_t Method, const char *Interface,
-                                                                 std::span<const uint8_t> Args);
-
-// A reply parcel as the driver placed it in the receive area.
-struct ReceivedParcel {
-    std::span<const uint8_t> data;
-    std::span<const uint8_t> offsets; // 8 bytes per object
+// The String16 at Pos, cut at the end of Data rather than read past it; empty when absent.
+std::string string16Cut(std::span<const uint8_t> Data, size_t Pos);
+// Whether the reply is the status of a failure, printed as such when it is.
+bool isErrorParcel(std::span<const uint8_t> Data);
+// A decimal integer at the start of Word, as scanf reads it (blanks and a sign first, the
+// rest ignored), and whether it lies within Min and Max.
+struct Scanned {
+    enum { NUMBER, NOT_A_NUMBER, OUT_OF_RANGE } kind;
+    long long value;
 };
-// The Size bytes at Addr, when they lie wholly inside Area.
-std::optional<std::span<const uint8_t>> bytesAt(std::span<const uint8_t> Area, uint64_t Addr, uint64_t Size);
-std::span<const uint8_t> receiveArea();
+Scanned scanInteger(const char *Word, long long Min, long long Max);
 
-// The reply's data and offsets, checked to lie inside the receive area. With Report, the
-// "No data" notice and, in debug mode, the report of the reply as the driver delivered it.
-std::optional<ReceivedParcel> getReplyParcelBuf(const binder_transaction_data &Reply, bool Report = true);
-// The status of a reply that holds only a status (TF_STATUS_CODE set), else nullopt.
-std::optional<int32_t> statusOnly(const binder_transaction_data &Reply);
+// ---- Driver loop ------------------------------------------------------------------------
+// What became of a transaction: the one place that tells a reply, a status-only reply and
+// the driver's refusals apart.
+struct Outcome {
+    enum Kind { REPLY, STATUS, FAILED, DEAD, FROZEN, BROKEN } kind;
+    Received reply;     // REPLY and STATUS
+    int32_t status = 0; // STATUS
+    std::string why;    // FAILED: the words for it, for the caller to place
+    bool answered() const { return kind == REPLY || kind == STATUS; }
+};
+// Sends one transaction and walks what the driver returns until its reply: acknowledges
+// reference counts, refuses incoming transactions, frees every buffer it is given, and
+// retries an interrupted exchange. Interface names the request in messages only.
+Outcome transact(Session &S, int Handle, uint32_t Code, const Writer &Parcel, const char *Interface);
+// Drops the strong reference only: the tool never takes a weak one.
+void releaseHandle(Session &S, int Handle);
+std::string codeToText(uint32_t Code);
+// Reports a reply as the driver delivered it (in debug mode) and an empty one; the reply.
+const Received &report(const Session &S, const Received &Reply);
 
-// ---- Service manager --------------------------------------------------------------------
-using serviceFunc = int (*)(const char *);
+// ---- Protocol ---------------------------------------------------------------------------
+constexpr uint32_t INTERFACE_TRANSACTION = 0x5f4e5446;     // _NTF
+constexpr uint32_t PING_TRANSACTION = 0x5f504e47;          // _PNG
+constexpr uint32_t SHELL_COMMAND_TRANSACTION = 0x5f434d44; // _CMD
+constexpr uint32_t DUMP_TRANSACTION = 0x5f444d50;          // _DMP
+constexpr uint32_t SYSPROPS_TRANSACTION = 0x5f535052;      // _SPR
+constexpr uint32_t EXTENSION_TRANSACTION = 0x5f455854;     // _EXT
+constexpr uint32_t DEBUG_PID_TRANSACTION = 0x5f504944;     // _PID
+
+constexpr uint32_t HW_SVC_MGR_LIST_SERVICES = 4;
+constexpr const char *SM_INTERFACE = "android.os.IServiceManager";
+constexpr const char *HW_SM_INTERFACE = "android.hidl.manager@1.0::IServiceManager";
+
+// A request parcel that starts with the release's header and the interface token.
+Writer request(const Session &S, const char *Interface);
+// The class of an SDK 35 device, from the manager's answer to its last read-only code.
+int probeNumbering(Session &S);
+using serviceFunc = int (*)(Session &, const char *);
 constexpr int LOOKUP_NO_REPLY = -2; // the manager gave no reply at all
-int getService(const char *ServiceName);
-int checkService(int argc, char **argv);
-std::optional<std::string> getInterfaceOfDesc(int Desc);
-std::optional<std::string> getInterfaceOfService(const char *Name);
-int listServices(serviceFunc S);
-int listServicesHW(serviceFunc S);
+int getService(Session &S, const char *ServiceName);
+// The interface a handle names; nullopt after saying why not, or with the driver's refusal
+// in Why when Why is given.
+std::optional<std::string> getInterfaceOfDesc(Session &S, int Desc, std::string *Why = nullptr);
+// Every registered name, in the manager's order, handing each to Each as it comes; the
+// command's status.
+int listServices(Session &S, serviceFunc Each);
 
-// ---- Service commands -------------------------------------------------------------------
-int dumpService(int argc, char **argv);
-int dumpMethods(const char *ServiceName);
-int callService(int argc, char **argv);
-// The argument bytes of method Meth of Aidl from the command-line words, by declared type.
-Parcel serializeArgumentsFromCommandLine(std::span<char *const> Words, const aidl *Aidl, int Meth);
+// ---- Interface description --------------------------------------------------------------
+struct Argument {
+    std::string type, name; // the type with its direction keyword: "in String"
+};
+struct Method {
+    std::string name;
+    uint32_t code;
+    std::vector<Argument> args;
+    std::string returns;
+};
+struct Interface {
+    std::string name;
+    std::vector<Method> methods;
+    const Method *byName(std::string_view Name) const; // case ignored
+    const Method *byCode(uint32_t Code) const;
+};
+// The methods of an interface a service named, from its AIDL file; nullopt after saying why
+// there are none.
+std::optional<Interface> describe(const Settings &S, const char *Descriptor);
+void printMethods(const Settings &S, const char *Label, const Interface &I);
+// The argument bytes of a method from the command-line words, by declared type.
+void encodeArguments(const Settings &S, Writer &Out, std::span<char *const> Words, const Method &M);
 
 // ---- Binder state inspection ------------------------------------------------------------
 // One node or reference line of a process's state text, in the order of the file.
@@ -216,11 +319,25 @@ std::vector<StateEntry> parseState(std::string_view Text);
 int readState(int Pid, std::string &Text); // 0, or the negated errno after its report
 int dumpNodesAndRefsForPid(int Pid);
 int getNodeForDesc(int Pid, int Desc);
-int findOwnerOfService(const char *ServiceName);
-int findUsersOfService(const char *ServiceName);
 
-// ---- Front end --------------------------------------------------------------------------
-void help(const char *progname);
+// ---- Commands ---------------------------------------------------------------------------
+// A command: its word, its usage line, how many words it takes (the command word included)
+// and what a wrong number gets, and its work.
+struct Command {
+    const char *word;
+    // The usage line: %n the tool's name, %g green, %i italic, %r reset, %c the comment.
+    const char *usage;
+    bool always; // shown in the usage under any program name
+    int minWords, maxWords;
+    const char *misuse;
+    int misuseStatus;
+    int (*run)(Session &S, int Words, char **Args);
+};
+constexpr int ANY = 1 << 30;
+// Each room's commands, in the order of the usage.
+extern const Command LIST, CHECK, METHODS, CALL, DUMP, USERS, OWNER;
+
+void help(const Settings &S, const char *progname);
 int vornMain(int argc, char **argv);
 
 } // namespace vorn

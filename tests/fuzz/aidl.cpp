@@ -1,6 +1,7 @@
-// The AIDL parser on any file, and everything the tool then does with its record: the two
-// listings, the lookups by name and by number, the argument summary.
+// The AIDL parser on any file, and everything the tool then does with its record: the lookups
+// by name and by number, the argument summary, and the interface's two listings.
 #include "tessel.h"
+#include "vorn.h"
 
 #include <fcntl.h>
 #include <strings.h>
@@ -13,8 +14,9 @@
 
 namespace {
 
-std::string path;
+std::string dir, path;
 int file = -1;
+vorn::Settings settings;
 
 void lookUpEveryMethod(const aidl *Aidl)
 {
@@ -38,13 +40,16 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     for (const char *name : {"HTML", "NUMMETH", "ZQDEBUG", "ZQAIDLDEBUG"})
         unsetenv(name);
-    path = std::filesystem::temp_directory_path() / ("vorn-fuzz-" + std::to_string(getpid()) + ".aidl");
+    dir = std::filesystem::temp_directory_path() / ("vorn-fuzz-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    settings.aidlDir = dir.c_str();
+    path = dir + "/IF.aidl";
     file = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (file < 0) {
         perror(path.c_str());
         abort();
     }
-    atexit([] { unlink(path.c_str()); });
+    atexit([] { std::filesystem::remove_all(dir); });
     return 0;
 }
 
@@ -56,13 +61,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
         aidl *record = tessel(path.c_str());
         if (!record)
             return 0;
-        printMethodsOfAIDL("fuzz", record);
-        setenv("HTML", "1", 1);
-        printMethodsOfAIDL("fuzz", record);
-        unsetenv("HTML");
         lookUpEveryMethod(record);
         freeAIDL(record);
+        if (auto described = vorn::describe(settings, "IF")) {
+            for (bool html : {false, true}) {
+                settings.html = html;
+                vorn::printMethods(settings, "fuzz", *described);
+            }
+        }
     } catch (const TesselExit &) {
+    } catch (const vorn::Quit &) {
     }
     return 0;
 }

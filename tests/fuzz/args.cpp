@@ -24,19 +24,22 @@ const char *const INTERFACE = "package f;\ninterface IA {\n"
                               "  void none();\n"
                               "  int one(in String s);\n"
                               "}\n";
-aidl *parsed;
+vorn::Settings settings;
+std::optional<vorn::Interface> parsed;
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    unsetenv("ZQARG");
     unsetenv("ZQAIDLDEBUG");
-    std::string path = std::filesystem::temp_directory_path() / ("vorn-fuzz-IA-" + std::to_string(getpid()) + ".aidl");
-    std::ofstream(path) << INTERFACE;
-    parsed = tessel(path.c_str());
-    std::filesystem::remove(path);
-    if (!parsed || parsed->numMethods != 5) {
+    std::string dir = std::filesystem::temp_directory_path() / ("vorn-fuzz-IA-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/IA.aidl") << INTERFACE;
+    settings.aidlDir = dir.c_str();
+    parsed = vorn::describe(settings, "f.IA");
+    std::filesystem::remove_all(dir);
+    settings.aidlDir = nullptr;
+    if (!parsed || parsed->methods.size() != 5) {
         fprintf(stderr, "the interface of the argument target did not parse\n");
         abort();
     }
@@ -47,19 +50,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
 {
     Input in(Data, Size);
     uint8_t select = in.number<uint8_t>();
-    int meth = (select & 0x7f) % parsed->numMethods + 1;
+    const vorn::Method &method = parsed->methods[(select & 0x7f) % parsed->methods.size()];
     std::vector<std::string> words = in.words();
     Argv argv(words);
-    if (select & 0x80)
-        setenv("ZQARG", "1", 1);
+    settings.argTrace = select & 0x80;
     try {
-        vorn::Parcel bytes =
-            vorn::serializeArgumentsFromCommandLine(std::span(argv.argv(), words.size()), parsed, meth);
+        vorn::Writer bytes;
+        vorn::encodeArguments(settings, bytes, std::span(argv.argv(), words.size()), method);
         // Every value takes whole 4-byte words, at least one each.
-        if (bytes.size() % 4 != 0 || bytes.size() < 4 * words.size())
+        if (bytes.data().size() % 4 != 0 || bytes.data().size() < 4 * words.size())
             abort();
     } catch (const vorn::Quit &) {
     }
-    unsetenv("ZQARG");
     return 0;
 }

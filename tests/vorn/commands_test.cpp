@@ -2,6 +2,9 @@
 // the ordinary ones), and the encoding of arguments by their declared types.
 #include "fake_driver.h"
 
+#include <filesystem>
+#include <fstream>
+
 using namespace vorn;
 
 namespace {
@@ -63,7 +66,9 @@ TEST(Arguments, EncodedByTheirDeclaredTypes)
     FILE *text = fopen(file.c_str(), "w");
     fputs(AIDL_IT, text);
     fclose(text);
-    aidl *all = tessel(file.c_str());
+    Settings settings;
+    settings.aidlDir = testing::TempDir().c_str();
+    const Method method = describe(settings, "IT").value().methods.at(9);
     // The last argument's type is one no word can be encoded as.
     const std::vector<std::string> words{"0", "0", "0", "0", "0", "0", "00", "", "x"};
     const std::string unknown = "Arg 8:I don't know how to serialize type 'IBinder' yet - assuming NULL\n";
@@ -103,10 +108,10 @@ TEST(Arguments, EncodedByTheirDeclaredTypes)
         std::vector<char *> argv;
         for (std::string &word : given)
             argv.push_back(word.data());
-        Parcel bytes;
+        Writer bytes;
         Result r = capture([&] {
             try {
-                bytes = serializeArgumentsFromCommandLine(argv, all, 10);
+                encodeArguments(settings, bytes, argv, method);
                 return 0;
             } catch (const Quit &q) {
                 return q.status;
@@ -119,9 +124,40 @@ TEST(Arguments, EncodedByTheirDeclaredTypes)
         std::string want;
         for (int k = 0; k < 9; ++k)
             want += (k ? " " : "") + (k == row.arg ? row.bytes : zeros[k]);
-        EXPECT_EQ(hex(bytes), want) << row.word;
+        EXPECT_EQ(hex(bytes.data()), want) << row.word;
     }
-    freeAIDL(all);
+}
+
+TEST(Listing, PrintsTextAndHtmlByteForByte)
+{
+    std::string dir = testing::TempDir() + "listing";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/IFoo.aidl")
+        << "package a;\ninterface IFoo {\n  void ping();\n  int add(int a, in String b);\n"
+           "  List<String> names(in Map<String, int> m);\n  A&B amp();\n}\n";
+    Settings settings;
+    settings.aidlDir = dir.c_str();
+    const Interface foo = describe(settings, "a.IFoo").value();
+    const std::string head = "a.IFoo: Interface a.IFoo  with 4 methods\n", row = "<tr><td><code>",
+                      end = "</code></td><td></td></tr>\n";
+    for (auto [html, out] :
+         {std::pair(false, head + "/* 1 */ void \033[34;1mping\033[0;0m();\n"
+                                  "/* 2 */ int \033[34;1madd\033[0;0m(int \033[33;1ma\033[0;0m, in String "
+                                  "\033[33;1mb\033[0;0m);\n"
+                                  "/* 3 */ List<String> \033[34;1mnames\033[0;0m(in Map<String, int> "
+                                  "\033[33;1mm\033[0;0m);\n"
+                                  "/* 4 */ A&B \033[34;1mamp\033[0;0m();\n"),
+          std::pair(true,
+                    head +
+                        "<table class=\"centered\">\n<caption><span class=\"bu\">Table xx-xxx:</span> The "
+                        "methods exported by <code>a.IFoo </code></caption>\n<tr><th>Method</th><th>Purpose</th>\n" +
+                        row + " <span class=\"funcName\">ping</span>()" + end + row +
+                        "int <span class=\"funcName\">add</span>(<i>a</i>, <i>b</i>)" + end + row +
+                        "List&lt;String&gt; <span class=\"funcName\">names</span>(<i>m</i>)" + end + row +
+                        "A&amp;B <span class=\"funcName\">amp</span>()" + end + "</table>")}) {
+        settings.html = html;
+        EXPECT_EQ(capture([&] { return printMethods(settings, "a.IFoo", foo), 0; }).out, out);
+    }
 }
 
 } // namespace

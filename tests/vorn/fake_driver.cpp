@@ -36,16 +36,10 @@ void VornTest::SetUp()
         unsetenv(name);
 }
 
-void VornTest::attach(int Release, int Ns)
+Session &VornTest::attach(int Release, int Ns)
 {
-    g_Color = getenv("ZQCOLOR") != nullptr;
-    g_Debug = getenv("ZQDEBUG") != nullptr;
-    androidVer = Release;
-    setNs(Ns);
-    g_BinderFd = 3;
-    g_RecvArea = fake.area();
-    safeWords[0] = '\0';
-    g_HeaderProven = false;
+    settings = readSettings();
+    return session.emplace(Session{settings, 3, {fake.area(), RECV_AREA_SIZE}, Ns, Release, false});
 }
 
 const char *const AIDL_IT = "package t;\ninterface IT {\n"

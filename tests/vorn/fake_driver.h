@@ -22,9 +22,12 @@ protected:
     void SetUp() override;
     void TearDown() override { SetUp(); }
     void env(const char *Name, const char *Value = "1") { setenv(Name, Value, 1); }
-    // The tool's state as the front end leaves it, for calling subsystems directly.
-    void attach(int Release, int Ns = vorn::NS_BINDER);
+    // A session as the front end opens it, for calling subsystems directly; the settings are
+    // read from the environment as it stands.
+    vorn::Session &attach(int Release, int Ns = vorn::NS_BINDER);
     FakeDriver fake;
+    vorn::Settings settings;
+    std::optional<vorn::Session> session;
 };
 
 // A command line run against a script, and what it must print and end with. Every row runs

@@ -132,7 +132,7 @@ TEST_P(ReleaseClass, EnvironmentThenSdkThenFingerprint)
     fake.props["ro.build.version.sdk"] = row.sdk;
     fake.props["ro.build.fingerprint"] = row.fingerprint;
     int cls = 0;
-    Result r = capture([&] { return cls = detectRelease(row.sdk); });
+    Result r = capture([&] { return cls = detectRelease(readSettings(), row.sdk); });
     EXPECT_EQ(cls, row.cls);
     EXPECT_EQ(r.err, row.warning ? "Unable to detect SDK version - This is highly unusual, but I can get by - "
                                    "assuming Android 10 or later, use NOT10=1 if I'm wrong\n"

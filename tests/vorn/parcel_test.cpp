@@ -32,11 +32,12 @@ TEST(String16, LayoutAndPadding)
              {"\xed\xa0\x80", 0, "03 00 00 00 ed 00 a0 00 80 00 00 00"}, // an encoded surrogate is not UTF-8
              {"\xc0\xaf", 0, "02 00 00 00 c0 00 af 00 00 00 00 00"},     // nor is an overlong form
          }) {
-        Parcel buf(row.start, 0xee);
-        int added = serializeUTF8(row.text, buf);
-        EXPECT_EQ(size_t(added), buf.size() - row.start) << row.text;
-        EXPECT_EQ(buf.size() % 4, 0u);
-        EXPECT_EQ(hex(std::span(buf).subspan(row.start)), row.bytes) << row.text;
+        Writer w;
+        for (size_t i = 0; i < row.start; ++i)
+            w.put(uint8_t(0xee));
+        w.string16(row.text);
+        EXPECT_EQ(w.data().size() % 4, 0u);
+        EXPECT_EQ(hex(w.data().subspan(row.start)), row.bytes) << row.text;
     }
 }
 

@@ -60,7 +60,8 @@ INSTANTIATE_TEST_SUITE_P(
             "android.os.IServiceManager::LIST_SERVICES was refused with status -1 (0xffffffff)" + HINT, 1),
         Row("really_empty", "NOT10", {"vorn", "v", "list"}, {status(-1), reply(Bytes().u32(0))}, "", "", 0),
         Row("no_reply", "NOT10", {"vorn", "list"}, {named("a")}, "",
-            "Encountered unexpected code: none\nError sending android.os.IServiceManager::LIST_SERVICES(1) to Node 0\n",
+            "binder: Resource temporarily unavailable\nError sending android.os.IServiceManager::LIST_SERVICES(1) to "
+            "Node 0\n",
             1),
         Row("name_longer_than_reply", "NOT10", {"vorn", "list"}, {reply(Bytes().u32(10).u32(0x00610061))}, "",
             "Reply to android.os.IServiceManager::LIST_SERVICES(0) is too short for its name\n", 1)),
@@ -106,15 +107,16 @@ using ServiceManager = VornTest;
 
 TEST_F(ServiceManager, InterfaceQueryReadsTheDescriptorWithinTheReply)
 {
-    attach(11);
+    Session &s = attach(11);
     fake.answer({named("I"), reply(Bytes().u32(40).u32(0x00410041)), FAILED});
-    EXPECT_EQ(getInterfaceOfDesc(3), "I");
+    EXPECT_EQ(getInterfaceOfDesc(s, 3), "I");
     EXPECT_EQ(hex(fake.sent.at(0).parcel), "00 00 00 80 ff ff ff ff 54 53 59 53");
-    Result r = capture([&] { return int(getInterfaceOfDesc(3).has_value()); });
+    Result r = capture([&] { return int(getInterfaceOfDesc(s, 3).has_value()); });
     EXPECT_EQ(r.err + std::to_string(r.status), "Reply to INTERFACE_TRANSACTION from desc 3 is too short for its "
                                                 "string\n0");
-    EXPECT_FALSE(getInterfaceOfDesc(-1));
-    EXPECT_EQ(safeWords, FAILED_TEXT);
+    std::string why;
+    EXPECT_FALSE(getInterfaceOfDesc(s, -1, &why));
+    EXPECT_EQ(why, FAILED_TEXT);
 }
 
 TEST_F(ServiceManager, ColourMarksNamesAndInterfaces)
@@ -168,14 +170,14 @@ std::vector<std::string> visited;
 
 TEST_F(ServiceManager, CallbackFormHandsOverEachName)
 {
-    auto visit = [](const char *Name) { return visited.push_back(Name), 0; };
-    attach(11);
+    auto visit = [](Session &, const char *Name) { return visited.push_back(Name), 0; };
+    Session &s = attach(11);
     fake.answer({reply(Bytes().u32(0).u32(2).str16("a").str16("b"))});
-    Result r = capture([&] { return listServices(visit); });
+    Result r = capture([&] { return listServices(s, visit); });
     EXPECT_EQ(r.out, "Found 2 services:\n0\ta 1\tb ");
-    attach(9);
+    Session &classic = attach(9);
     fake.answer({named("c"), status(-1)});
-    EXPECT_EQ(capture([&] { return listServices(visit); }).out, "");
+    EXPECT_EQ(capture([&] { return listServices(classic, visit); }).out, "");
     EXPECT_EQ(visited, (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_EQ(fake.sent.size(), 3u); // no lookups or interface queries of its own
 }

@@ -18,33 +18,55 @@ TEST_F(Requests, CarryHeaderNameAndArgumentsPadded)
     struct Case {
         int release, ns;
         const char *interface;
-        Bytes args;
+        uint32_t arg;
         uint32_t command;
         size_t writeLen;
         std::string parcel;
     };
     for (const Case &c : std::vector<Case>{
-             {0, NS_BINDER, nullptr, Bytes(), BC_TRANSACTION, 68, "00 00 40 00"}, // taken as 9
-             {10, NS_VNDBINDER, "I", Bytes().u32(9), BC_TRANSACTION, 68,
+             {0, NS_BINDER, nullptr, 0, BC_TRANSACTION, 68, "00 00 40 00 00 00 00 00"}, // taken as 9
+             {10, NS_VNDBINDER, "I", 9, BC_TRANSACTION, 68,
               "00 00 00 80 ff ff ff ff 01 00 00 00 49 00 00 00 09 00 00 00"},
-             {9, NS_HWBINDER, "abcd", Bytes().u32(0x04030201), BC_TRANSACTION_SG, 76,
-              "61 62 63 64 00 00 00 00 01 02 03 04"},
+             {9, NS_HWBINDER, "abcd", 0x04030201, BC_TRANSACTION_SG, 76, "61 62 63 64 00 00 00 00 01 02 03 04"},
          }) {
-        attach(c.release, c.ns);
+        Session &s = attach(c.release, c.ns);
         fake.answer({reply(Bytes().u32(0))});
-        ASSERT_TRUE(sendMethodToServiceTarget(7, 3, c.interface, c.args));
-        const Sent &s = fake.sent.back();
-        EXPECT_EQ(std::tuple(s.command, s.writeLen, s.target, s.code, s.flags, hex(s.parcel), s.offsets.size()),
+        ASSERT_TRUE(transact(s, 7, 3, request(s, c.interface).u32(c.arg), c.interface).answered());
+        const Sent &sent = fake.sent.back();
+        EXPECT_EQ(std::tuple(sent.command, sent.writeLen, sent.target, sent.code, sent.flags, hex(sent.parcel),
+                             sent.offsets.size()),
                   std::tuple(c.command, c.writeLen, 7u, 3u, TF_ACCEPT_FDS, c.parcel, size_t(0)));
     }
 }
 
+// Objects are found by the receiver through the offsets list, and a scatter-gather transaction
+// says how many bytes of buffers it carries.
+TEST_F(Requests, TheWriterRecordsObjectsAndBuffers)
+{
+    Writer w;
+    w.u32(5).object(binder_fd_object{BINDER_TYPE_FD, 0x17f, 1, 0});
+    uint8_t text[3] = {'h', 'i', 0};
+    size_t parent = w.buffer(std::span(text, 3).first(0));
+    EXPECT_EQ(w.buffer(text, std::pair(parent, uint64_t(0))), 2u);
+    EXPECT_EQ(std::vector<uint64_t>(w.offsets().begin(), w.offsets().end()), (std::vector<uint64_t>{4, 28, 68}));
+    EXPECT_EQ(w.buffersSize(), 8u);
+    auto child = Reader(w.data(), 68).record<binder_buffer_object>().value();
+    EXPECT_EQ(std::tuple(child.type, child.flags, child.length, child.parent),
+              std::tuple(BINDER_TYPE_PTR, 1u, 3ul, 1ul));
+    EXPECT_EQ(std::memcmp(reinterpret_cast<const void *>(uintptr_t(child.buffer)), "hi", 3), 0);
+
+    Session &s = attach(11, NS_HWBINDER);
+    fake.answer({reply(Bytes().u32(0))});
+    transact(s, 1, 3, w, nullptr);
+    EXPECT_EQ(hex(std::span(fake.writes.at(0)).last(8)), "08 00 00 00 00 00 00 00");
+}
+
 TEST_F(Requests, ReleaseDropsOneStrongReferenceAndNeverTheContextManagers)
 {
-    attach(11);
-    EXPECT_EQ(releaseDesc(0), 0);
+    Session &s = attach(11);
+    releaseHandle(s, 0);
     EXPECT_TRUE(fake.writes.empty());
-    EXPECT_EQ(releaseDesc(5), 0);
+    releaseHandle(s, 5);
     ASSERT_EQ(fake.writes.size(), 1u);
     EXPECT_EQ(hex(fake.writes[0]), "06 63 04 40 05 00 00 00");
     EXPECT_EQ(fake.reads, 0);
@@ -53,15 +75,15 @@ TEST_F(Requests, ReleaseDropsOneStrongReferenceAndNeverTheContextManagers)
 TEST_F(Requests, DebugShowsTheRequestTheCodesAndTheReply)
 {
     env("ZQDEBUG", "1");
-    attach(11);
+    Session &s = attach(11);
     // Codes after the reply: the report shows the read buffer itself, 96 bytes from BR_REPLY.
     Bytes stream(fake.stream(reply(Bytes().u32(0).object(BINDER_TYPE_HANDLE, 1), {4})).value());
     for (int i = 0; i < 10; ++i)
         stream.u32(BR_NOOP);
     fake.answer({codes(stream)});
-    Result r = capture([] {
-        auto reply = sendMethodToServiceTarget(0, PING_TRANSACTION, nullptr, {});
-        return int(reply && getReplyParcelBuf(*reply));
+    Result r = capture([&] {
+        Outcome o = transact(s, 0, PING_TRANSACTION, request(s, nullptr), nullptr);
+        return int(o.answered() && !report(s, o.reply).data.empty());
     });
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("Sending method (null):PING_TRANSACTION to descriptor 0\n0x0000: 00 63 40 40 ", 0), 0u)
@@ -85,77 +107,108 @@ Bytes operator+(Bytes A, const Bytes &B)
     A.insert(A.end(), B.begin(), B.end());
     return A;
 }
+// An incoming two-way call, whose buffer lies at 0x1000.
+Bytes incoming()
+{
+    return Bytes().u32(BR_TRANSACTION).u64(0).u64(0).u32(1).u32(0).u32(99).u32(0).u64(0).u64(0).u64(0x1000).u64(0);
+}
 
-TEST_F(Requests, TheWalkFindsTheReplyCodeByCode)
+// Every read until the reply, what goes back to the driver on the way, and the outcome.
+TEST_F(Requests, TheLoopWalksEveryCodeAndAnswersWhatNeedsAnAnswer)
 {
     struct Case {
         const char *name;
         std::vector<Answer> reads;
-        const char *err; // null when the reply is found
+        Outcome::Kind kind;
+        const char *err;
+        std::string answered; // how the writes after the transaction start
     };
-    attach(11);
     for (const Case &c : std::vector<Case>{
              {"reply in a second read",
               {codes(Bytes().u32(BR_NOOP)), codes(Bytes().u32(BR_NOOP) + replyRecord())},
-              nullptr},
-             // A payload word equal to a return code is not taken for one.
-             {"payload looks like a code",
+              Outcome::REPLY,
+              "",
+              ""},
+             // A payload word equal to a return code is not taken for one; reference counts are acknowledged.
+             {"reference counts",
               {codes(Bytes().u32(BR_INCREFS).u64(BR_FAILED_REPLY).u64(BR_DEAD_REPLY) + replyRecord())},
-              nullptr},
+              Outcome::REPLY,
+              "",
+              "08 63 10 40 11 72 00 00 00 00 00 00 05 72 00 00 00 00 00 00"},
+             {"incoming call refused",
+              {codes(incoming() + replyRecord())},
+              Outcome::REPLY,
+              "",
+              "03 63 08 40 00 10 00 00 00 00 00 00 01 63 40 40"}, // freed, then a status-only reply
+             {"interrupted wait", {INTERRUPTED, codes(replyRecord())}, Outcome::REPLY, "", ""},
              {"unknown code",
               {codes(Bytes().u32(0x1234).u32(BR_REPLY))},
-              "Encountered unexpected code: Code: 0x1234\n"},
+              Outcome::BROKEN,
+              "Encountered unexpected code: Code: 0x1234\n",
+              ""},
              {"driver error",
               {codes(Bytes().u32(BR_ERROR).u32(uint32_t(-22)))},
-              "Encountered unexpected code: BR_ERROR\n"},
-             {"nothing read", {}, "Encountered unexpected code: none\n"},
+              Outcome::BROKEN,
+              "Encountered unexpected code: BR_ERROR\n",
+              ""},
+             {"nothing to read", {}, Outcome::BROKEN, "binder: Resource temporarily unavailable\n", ""},
+             {"nothing read", {codes({})}, Outcome::BROKEN, "Encountered unexpected code: none\n", ""},
              {"truncated reply",
               {codes(Bytes().u32(BR_TRANSACTION_COMPLETE).u32(BR_REPLY).u64(0))},
-              "Encountered truncated code: BR_REPLY\n"},
+              Outcome::BROKEN,
+              "Encountered truncated code: BR_REPLY\n",
+              ""},
              {"truncated payload",
               {codes(Bytes().u32(BR_NOOP).u32(BR_INCREFS).u32(1))},
-              "Encountered truncated code: BR_INCREFS\n"},
+              Outcome::BROKEN,
+              "Encountered truncated code: BR_INCREFS\n",
+              ""},
+             {"failed", {FAILED}, Outcome::FAILED, "", ""},
+             {"dead", {DEAD}, Outcome::DEAD, "Encountered unexpected code: Code: 0x7205\n", ""},
+             {"frozen",
+              {codes(Bytes().u32(BR_FROZEN_REPLY))},
+              Outcome::FROZEN,
+              "Encountered unexpected code: Code: 0x7212\n",
+              ""},
          }) {
+        Session &s = attach(11);
+        fake.writes.clear();
         fake.answer(c.reads);
-        std::optional<binder_transaction_data> reply;
-        Result r = capture([&] { return (reply = sendMethodToServiceTarget(1, 3, "IFoo", {})).has_value(); });
-        EXPECT_EQ(r.err, c.err ? c.err : "") << c.name;
-        EXPECT_EQ(reply ? reply->sender_pid : 0, c.err ? 0 : 4321) << c.name;
+        Outcome o{Outcome::BROKEN, {}, 0, {}};
+        Result r = capture([&] { return (o = transact(s, 1, 3, request(s, "IFoo"), "IFoo")).answered(); });
+        EXPECT_EQ(std::tuple(o.kind, r.err, o.reply.pid), std::tuple(c.kind, c.err, o.answered() ? 4321 : 0)) << c.name;
+        ASSERT_GE(fake.writes.size(), 1u) << c.name;
+        EXPECT_EQ(fake.writes[0][0], 0x00) << c.name << ": the transaction is sent once";
+        std::string after; // everything written after the transaction
+        for (size_t w = 1; w < fake.writes.size(); ++w)
+            after.append(after.empty() ? "" : " ").append(hex(fake.writes[w]));
+        EXPECT_EQ(after.substr(0, c.answered.size()), c.answered) << c.name;
+        // Every reply's buffer goes back to the driver, last.
+        EXPECT_EQ(after.ends_with("03 63 08 40 00 00 00 00 00 00 00 00"), o.answered()) << c.name;
+        fake.reset();
     }
 }
 
-using FailedReply = VornTest;
-
-TEST_F(FailedReply, LeavesItsTextInSafeWords)
+TEST_F(Requests, AFailedReplyIsWordedForItsCaller)
 {
-    attach(11);
+    Session &s = attach(11);
     fake.answer({FAILED});
-    EXPECT_FALSE(sendMethodToServiceTarget(1, 3, "IFoo", {}));
-    EXPECT_STREQ(safeWords, "IFooMethod 3 call returned BR_FAILED_REPLY");
+    EXPECT_EQ(transact(s, 1, 3, Writer(), "IFoo").why, "IFooMethod 3 call returned BR_FAILED_REPLY");
 
     env("ZQCOLOR", "1");
-    attach(11);
+    Session &coloured = attach(11);
     fake.answer({FAILED});
-    EXPECT_FALSE(sendMethodToServiceTarget(1, 7, nullptr, {}));
-    EXPECT_STREQ(safeWords, "\033[31;1m\xe2\x9a\xa0\xef\xb8\x8f  - Method 7 call returned BR_FAILED_REPLY\033[0;0m");
-
-    std::string longName(3000, 'x');
-    fake.answer({FAILED});
-    EXPECT_FALSE(sendMethodToServiceTarget(1, 7, longName.c_str(), {}));
-    EXPECT_EQ(strlen(safeWords), sizeof safeWords - 1);
+    EXPECT_EQ(transact(coloured, 1, 7, Writer(), nullptr).why,
+              "\033[31;1m\xe2\x9a\xa0\xef\xb8\x8f  - Method 7 call returned BR_FAILED_REPLY\033[0;0m");
 }
 
-using Extraction = VornTest;
-
-TEST_F(Extraction, EmptyReplyIsNotedAndDataOutsideTheReceiveAreaRefused)
+TEST_F(Requests, AnEmptyReplyIsNotedAndOneOutsideTheReceiveAreaRefused)
 {
-    attach(11);
+    Session &s = attach(11);
     fake.answer({reply({})});
-    auto replied = sendMethodToServiceTarget(1, 3, nullptr, {});
-    std::optional<ReceivedParcel> parcel;
-    Result r = capture([&] { return int((parcel = getReplyParcelBuf(*replied)).has_value()); });
-    EXPECT_EQ(r.err + r.out + std::to_string(r.status), "No data\n1");
-    EXPECT_TRUE(parcel->data.empty());
+    Outcome o = transact(s, 1, 3, Writer(), nullptr);
+    Result r = capture([&] { return int(report(s, o.reply).data.size()); });
+    EXPECT_EQ(r.err + r.out + std::to_string(r.status), "No data\n0");
 
     static const uint8_t elsewhere[8] = {};
     struct Row {
@@ -170,12 +223,19 @@ TEST_F(Extraction, EmptyReplyIsNotedAndDataOutsideTheReceiveAreaRefused)
              {end - 4, 4, 16, 8, "Reply offsets at 0x10 (8 bytes) lie outside the receive area\n"},
              {end - 4, 4, 0, 0, ""},
          }) {
-        binder_transaction_data record{};
-        record.buffer = row.buffer;
-        record.data_size = row.size;
-        record.offsets = row.offsets;
-        record.offsets_size = row.offsetsSize;
-        r = capture([&] { return int(getReplyParcelBuf(record, false).has_value()); });
+        fake.answer({codes(Bytes()
+                               .u32(BR_REPLY)
+                               .u64(0)
+                               .u64(0)
+                               .u32(0)
+                               .u32(0)
+                               .u32(0)
+                               .u32(0)
+                               .u64(row.size)
+                               .u64(row.offsetsSize)
+                               .u64(row.buffer)
+                               .u64(row.offsets))});
+        r = capture([&] { return int(transact(s, 1, 3, Writer(), nullptr).answered()); });
         char err[128];
         snprintf(err, sizeof err, row.err, (unsigned long long)row.buffer);
         EXPECT_EQ(r.err, err);

@@ -1,0 +1,200 @@
+// The interface description: an interface's methods from its AIDL file (through tessel, the
+// only room that uses it), the methods listing, and the encoding of typed arguments.
+#include "vorn.h"
+
+#include <tessel.h>
+
+#include <strings.h>
+
+#include <cerrno>
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace vorn {
+namespace {
+
+// Text for an HTML page: a type such as List<String> must not read as a tag.
+std::string escapedForHtml(std::string_view Text)
+{
+    std::string out;
+    for (char c : Text) {
+        switch (c) {
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '&': out += "&amp;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+struct ListingStyle {
+    bool html;
+    const char *nameOn, *nameOff, *argOn, *argOff, *lineEnd;
+    std::string show(std::string_view Text) const { return html ? escapedForHtml(Text) : std::string(Text); }
+};
+// The text listing is coloured whatever the tool's colour switch says.
+constexpr ListingStyle TextListing{false, "\033[34;1m", "\033[0;0m", " \033[33;1m", "\033[0;0m", ";"};
+constexpr ListingStyle HtmlListing{true,   "<span class=\"funcName\">", "</span>", "<i>",
+                                   "</i>", "</code></td><td></td></tr>"};
+
+[[noreturn]] void notA(const char *What, const Argument &Arg, const char *Word)
+{
+    fprintf(stderr, "Expected argument for '%s' to be %s.. You supplied '%s'\n", Arg.name.c_str(), What, Word);
+    endProcess(3);
+}
+
+[[noreturn]] void outOfRange(const Argument &Arg, const char *Word)
+{
+    fprintf(stderr, "Argument for '%s' is out of range for its type: '%s'\n", Arg.name.c_str(), Word);
+    endProcess(3);
+}
+
+// The integer a word gives for an argument of a type whose values lie within Min and Max.
+long long integerArgument(const char *Word, const Argument &Arg, const char *What, long long Min, long long Max)
+{
+    Scanned n = scanInteger(Word, Min, Max);
+    if (n.kind == Scanned::NOT_A_NUMBER)
+        notA(What, Arg, Word);
+    if (n.kind == Scanned::OUT_OF_RANGE)
+        outOfRange(Arg, Word);
+    return n.value;
+}
+
+} // namespace
+
+const Method *Interface::byName(std::string_view Name) const
+{
+    for (const Method &m : methods)
+        if (m.name.size() == Name.size() && strncasecmp(m.name.c_str(), Name.data(), Name.size()) == 0)
+            return &m;
+    return nullptr;
+}
+
+const Method *Interface::byCode(uint32_t Code) const
+{
+    for (const Method &m : methods)
+        if (m.code == Code)
+            return &m;
+    return nullptr;
+}
+
+std::optional<Interface> describe(const Settings &S, const char *Descriptor)
+{
+    // A name with a '/' or a control character is no interface name, and a service must not
+    // make vorn read a file of its choosing outside the AIDL directory.
+    if (Descriptor && (strchr(Descriptor, '/') || printable(Descriptor) != Descriptor)) {
+        fprintf(stderr, "%s: not an interface name, so no AIDL file is looked for\n", printable(Descriptor).c_str());
+        return std::nullopt;
+    }
+    std::unique_ptr<aidl, void (*)(aidl *)> parsed(nullptr, freeAIDL);
+    try {
+        parsed.reset(getAIDLForInterface(Descriptor, S.aidlDir));
+    } catch (const TesselExit &e) {
+        endProcess(e.status);
+    }
+    if (!parsed)
+        return std::nullopt;
+    Interface described{parsed->name, {}};
+    for (int n = 0; n < parsed->numMethods; ++n) {
+        const aidlMethod &m = parsed->methods[n];
+        Method method{m.name, uint32_t(n + 1), {}, m.returns};
+        for (int a = 0; a < m.numArgs; ++a)
+            method.args.push_back({m.args[a].type, m.args[a].name});
+        described.methods.push_back(std::move(method));
+    }
+    return described;
+}
+
+void printMethods(const Settings &S, const char *Label, const Interface &I)
+{
+    printf("%s: Interface %s with %d methods\n", Label, I.name.c_str(), int(I.methods.size()));
+    const ListingStyle &style = S.html ? HtmlListing : TextListing;
+    if (style.html)
+        printf("<table class=\"centered\">\n<caption><span class=\"bu\">Table xx-xxx:</span> The "
+               "methods exported by <code>%s</code></caption>\n<tr><th>Method</th><th>Purpose</th>\n",
+               style.show(I.name).c_str());
+    for (const Method &method : I.methods) {
+        if (style.html)
+            printf("<tr><td><code>");
+        else
+            printf("/* %u */ ", method.code);
+        bool hideReturns = style.html && method.returns.starts_with("void");
+        printf("%s %s%s%s(", hideReturns ? "" : style.show(method.returns).c_str(), style.nameOn,
+               style.show(method.name).c_str(), style.nameOff);
+        for (size_t a = 0; a < method.args.size(); ++a)
+            printf("%s%s%s%s%s", style.html ? "" : method.args[a].type.c_str(), style.argOn,
+                   style.show(method.args[a].name).c_str(), style.argOff, a + 1 < method.args.size() ? ", " : "");
+        printf(")%s\n", style.lineEnd);
+    }
+    if (style.html)
+        printf("</table>");
+}
+
+void encodeArguments(const Settings &S, Writer &Out, std::span<char *const> Words, const Method &M)
+{
+    if (M.args.size() != Words.size()) {
+        fprintf(stderr, "Method expects %d args, you supplied %d\n", int(M.args.size()), int(Words.size()));
+        endProcess(1);
+    }
+    bool trace = S.argTrace;
+    for (size_t k = 0; k < M.args.size(); ++k) {
+        const Argument &arg = M.args[k];
+        const char *word = Words[k];
+        std::string_view type = arg.type;
+        if (type.starts_with("in ")) // an in argument is encoded as its type is
+            type.remove_prefix(3);
+        if (trace)
+            printf("CLI arg %d: %s, AIDL arg %d: %s, %s - ", int(k), word, int(k), arg.type.c_str(), arg.name.c_str());
+        if (strcmp(word, "null") == 0) {
+            Out.u32(type == "String" ? 0xffffffff : 0); // a null String has the length -1
+            if (trace)
+                printf(" null\n");
+        } else if (type == "float" || type == "double") {
+            char *end;
+            errno = 0;
+            double value = strtod(word, &end);
+            if (end == word)
+                notA(type == "float" ? "a float" : "a double", arg, word);
+            if (errno == ERANGE || (type == "float" && std::isfinite(value) && std::fabs(value) > FLT_MAX))
+                outOfRange(arg, word);
+            type == "float" ? Out.put(float(value)) : Out.put(value);
+            if (trace)
+                printf("Serialized %s: %f\n", type.data(), value);
+        } else if (type == "String") {
+            Out.string16(word);
+            if (trace)
+                printf("Serialized string: %s\n", word);
+        } else if (type == "long") {
+            long long value = integerArgument(word, arg, "a long", INT64_MIN, INT64_MAX);
+            Out.put(int64_t(value));
+            if (trace)
+                printf("Serialized long: %lld\n", value);
+        } else if (type == "boolean" || type == "int" || type == "byte" || type == "char") {
+            const char *number = word;
+            if (type == "boolean") {
+                number = strcmp(word, "true") == 0 ? "1" : strcmp(word, "false") == 0 ? "0" : word;
+                if (trace)
+                    printf("Serialized bool: %s\n", number);
+            }
+            std::u16string units = UTF16(word);
+            int value;
+            if (type == "char" && units.size() == 1) // a char is given as itself
+                value = units[0];
+            else
+                value = int(integerArgument(number, arg, "an integer", INT32_MIN, INT32_MAX));
+            Out.u32(uint32_t(value));
+            if (trace)
+                printf("Serialized int: %d\n", value);
+        } else {
+            fprintf(stderr, "Arg %d:I don't know how to serialize type '%s' yet - assuming NULL\n", int(k),
+                    arg.type.c_str());
+            Out.u32(0);
+        }
+    }
+}
+
+} // namespace vorn
