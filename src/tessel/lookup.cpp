@@ -56,14 +56,6 @@ aidl *getAIDLForInterface(const char *Interface, const char *Dir)
     return tessel(path);
 }
 
-int getMethodNumFromAIDL(const aidl *Aidl, const char *MethName)
-{
-    for (int i = 0; Aidl && MethName && i < Aidl->numMethods; ++i)
-        if (strcasecmp(Aidl->methods[i].name, MethName) == 0)
-            return i + 1;
-    return 0;
-}
-
 const char *getMethodReturnFromAIDL(const aidl *Aidl, int Meth)
 {
     const aidlMethod *method = methodAt(Aidl, Meth);
@@ -86,30 +78,4 @@ const char *getMethodNameFromAIDL(const aidl *Aidl, int Meth)
 {
     const aidlMethod *method = methodAt(Aidl, Meth);
     return method ? method->name : nullptr;
-}
-
-char *formatMethodArgsFromAIDLAndParcel(const aidl *Aidl, int Meth, const unsigned char *, size_t ParcelSize)
-{
-    if (!Aidl)
-        return strdup("?");
-    const aidlMethod *method = methodAt(Aidl, Meth);
-    if (!method)
-        return strdup("??");
-    if (method->numArgs == 0)
-        return strdup("");
-    if (ParcelSize < 20)
-        return strdup("Parcel too small");
-    // Whole names only: a name that would pass the buffer's end is left out with all after it.
-    constexpr size_t capacity = 1024;
-    auto *text = static_cast<char *>(calloc(capacity, 1));
-    size_t used = 0;
-    for (int a = 0; text && a < method->numArgs; ++a) {
-        size_t length = strlen(method->args[a].name);
-        if (used + length + 1 >= capacity)
-            break;
-        memcpy(text + used, method->args[a].name, length);
-        text[used + length] = ',';
-        used += length + 1;
-    }
-    return text;
 }

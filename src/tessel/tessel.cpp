@@ -3,7 +3,6 @@
 #include "tessel.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -167,21 +166,35 @@ char *readText(const char *FileName, size_t &Size)
         return nullptr;
     }
     Size = std::in_range<size_t>(info.st_size) ? size_t(info.st_size) : SIZE_MAX;
+    if (Size == 0) {
+        fprintf(stderr, "%s: empty\n", FileName);
+        close(fd);
+        return nullptr;
+    }
     auto *text = static_cast<char *>(tryAllocate(Size, 1, 1));
     if (!text) {
         close(fd);
         outOfMemory();
     }
-    void *map = mmap(nullptr, Size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (map == MAP_FAILED) {
-        fprintf(stderr, "mmap(%s): %s\n", FileName, strerror(errno));
-        free(text);
-        close(fd);
-        return nullptr;
+    // Read, not mapped: a file cut short while it is read ends the text where it ends.
+    size_t got = 0;
+    while (got < Size) {
+        ssize_t n = read(fd, text + got, Size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            fprintf(stderr, "read(%s): %s\n", FileName, strerror(errno));
+            free(text);
+            close(fd);
+            return nullptr;
+        }
+        if (n == 0)
+            break;
+        got += size_t(n);
     }
-    memcpy(text, map, strnlen(static_cast<const char *>(map), Size));
-    munmap(map, Size);
     close(fd);
+    size_t length = strnlen(text, got);
+    memset(text + length, 0, Size + 1 - length);
     return text;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// tessel: reads AIDL interface files into method tables, finds an interface's file by name,
-// and maps method names to transaction codes.
+// tessel: reads AIDL interface files into method tables and finds an interface's file by its
+// name; a method's transaction code is its 1-based position in the table.
 // Depends on nothing but the C++ standard library and POSIX file calls.
 #include <cstddef>
 
@@ -49,14 +49,8 @@ char *getArgOfMarker(char *File, const char *Marker, char Delim, size_t Size);
 // Dir/<simple name>.aidl, with /data/local/tmp/aidl for a null Dir.
 aidl *getAIDLForInterface(const char *Interface, const char *Dir);
 
-// 1-based method number of MethName (case ignored), 0 when absent or Aidl is null.
-int getMethodNumFromAIDL(const aidl *Aidl, const char *MethName);
-
 // Accessors by 1-based method number; null or 0 for a null record or a number out of range.
 const char *getMethodReturnFromAIDL(const aidl *Aidl, int Meth);
 int getMethodNumArgsFromAIDL(const aidl *Aidl, int Meth);
 const aidlArg *getMethodArgsFromAIDL(const aidl *Aidl, int Meth);
 const char *getMethodNameFromAIDL(const aidl *Aidl, int Meth);
-
-// Newly allocated summary of a method's arguments: their names, each followed by ','.
-char *formatMethodArgsFromAIDLAndParcel(const aidl *Aidl, int Meth, const unsigned char *Parcel, size_t ParcelSize);

@@ -77,12 +77,12 @@ int dumpReply(Session &S, const Received &Reply)
 }
 
 // The value of a typed return after the status word; false when the reply is too short.
-bool printReturned(std::string_view Returns, Reader Value)
+bool printReturned(const Settings &S, std::string_view Returns, Reader Value)
 {
     if (Returns == "String") {
         auto units = Value.string16();
         if (units)
-            printf("Returned String: %s\n", UTF16ToUTF8(*units).c_str());
+            printf("Returned String: %s\n", shown(S, stdout, UTF16ToUTF8(*units)).c_str());
         return units.has_value();
     }
     if (Returns == "long" || Returns == "double") {
@@ -150,15 +150,19 @@ int dumpService(Session &S, int argc, char **argv)
             args.string16(argv[i]);
     }
     Outcome o = transact(S, desc, DUMP_TRANSACTION, args, nullptr);
-    if (!o.answered())
+    if (!o.answered()) {
+        sayWhy(o);
+        fprintf(stderr, "No reply to the dump of %s\n", argv[1]);
         return 1;
+    }
     std::span<const uint8_t> data = report(S, o.reply).data;
     if (o.kind == Outcome::STATUS && o.status != 0) {
         fprintf(stderr, "The dump of %s was refused with status %d (%s)\n", argv[1], o.status,
                 errorText(o.status).c_str());
         return 1;
     }
-    return data.size() >= 4 && isErrorParcel(data) ? 1 : 0;
+    // An exception or an error status is a failure, whatever is printed of it.
+    return data.size() >= 4 && (isErrorParcel(S.settings, data) || int32_t(*Reader(data).u32()) < 0) ? 1 : 0;
 }
 
 int dumpMethods(Session &S, const char *ServiceName)
@@ -229,8 +233,7 @@ int callService(Session &S, int argc, char **argv)
 
     Outcome o = transact(S, desc, meth, args, iface ? iface->c_str() : nullptr);
     if (!o.answered()) {
-        if (!o.why.empty()) // the driver refused the reply: say so, it is the reason
-            fprintf(stderr, "%s\n", o.why.c_str());
+        sayWhy(o);
         fprintf(stderr, "No reply\n");
         return -5;
     }
@@ -255,10 +258,11 @@ int callService(Session &S, int argc, char **argv)
             fprintf(stderr, "%sTransaction returned %d (%s)%s\n", S.settings.paint(RED), status,
                     errorText(status).c_str(), S.settings.paint(RESET));
         } else {
-            printf("%sTransaction returned %d - %s%s\n", S.settings.paint(RED), status, string16Cut(data, 4).c_str(),
-                   S.settings.paint(RESET));
+            printf("%sTransaction returned %d - %s%s\n", S.settings.paint(RED), status,
+                   shown(S.settings, stdout, string16Cut(data, 4)).c_str(), S.settings.paint(RESET));
         }
-        return dumpReply(S, reply);
+        int located = dumpReply(S, reply);
+        return located ? located : 1; // a failure, not a value
     }
 
     if (meth == INTERFACE_TRANSACTION || meth == DEBUG_PID_TRANSACTION) {
@@ -281,7 +285,7 @@ int callService(Session &S, int argc, char **argv)
     if (method && method->returns == "void")
         return 0;
     if (method && isDecoded(method->returns)) {
-        if (printReturned(method->returns, reader)) {
+        if (printReturned(S.settings, method->returns, reader)) {
             if (S.settings.debug && method->returns == "String")
                 hexDump(data.data(), data.size(), 0);
             return 0;

@@ -59,12 +59,13 @@ std::string_view trimmed(std::string_view Text)
     return Text.substr(start, Text.find_last_not_of(" \t\r") - start + 1);
 }
 
-// A read-only property as the system partition's build.prop sets it, the file the device took
-// it from at boot: reading it costs a fraction of a getprop process. Empty when the file is
+// A read-only property as its partition's build.prop sets it, the file the device took it
+// from at boot: reading it costs a fraction of a getprop process. Empty when the file is
 // unreadable or does not set it.
 std::string buildProperty(const char *Name)
 {
-    int fd = ::open("/system/build.prop", O_RDONLY | O_CLOEXEC);
+    bool vendor = strncmp(Name, "ro.vendor.", 10) == 0;
+    int fd = ::open(vendor ? "/vendor/build.prop" : "/system/build.prop", O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return {};
     auto text = readProcFile(fd);

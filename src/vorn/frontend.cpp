@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <unistd.h>
+
 namespace vorn {
 
 namespace {
@@ -53,8 +55,25 @@ int run(const Settings &Set, int argc, char **argv)
         help(Set, progname);
         return 0;
     }
+    // The namespace word first: the vendor's manager follows the vendor partition's release,
+    // which may be older than the system's.
+    const Namespace *space = &NAMESPACES.front();
+    int c = 1;
+    if (argc > 2) {
+        size_t len = strlen(argv[1]);
+        for (const Namespace &n : NAMESPACES) {
+            if (strncmp(argv[1], n.word, len) == 0) {
+                space = &n;
+                c = 2;
+                break;
+            }
+        }
+    }
     std::string sdk = device().property("ro.build.version.sdk");
-    Session session{Set, -1, {}, NS_BINDER, detectRelease(Set, sdk), false};
+    if (space->value == NS_VNDBINDER)
+        if (std::string vendor = device().property("ro.vendor.build.version.sdk"); sdkLevel(vendor))
+            sdk = vendor;
+    Session session{Set, -1, {}, space->value, detectRelease(Set, sdk), false};
 
     Scanned pid = scanInteger(argv[1], INT32_MIN, INT32_MAX);
     if (pid.kind == Scanned::OUT_OF_RANGE) {
@@ -64,21 +83,7 @@ int run(const Settings &Set, int argc, char **argv)
     if (pid.kind == Scanned::NUMBER)
         return dumpNodesAndRefsForPid(int(pid.value));
 
-    const char *path = "/dev/binder";
-    int c = 1;
-    if (argc > 2) {
-        size_t len = strlen(argv[1]);
-        for (const Namespace &n : NAMESPACES) {
-            if (strncmp(argv[1], n.word, len) == 0) {
-                session.ns = n.value;
-                path = n.device;
-                c = 2;
-                break;
-            }
-        }
-    }
-
-    if (int status = openDevice(session, path, sdk))
+    if (int status = openDevice(session, space->device, sdk))
         return status;
     if (session.cls == CLASS_PROBED)
         session.cls = session.hidl() ? 11 : probeNumbering(session);
@@ -112,6 +117,8 @@ Settings readSettings()
     s.noExit = getenv("NOEXIT") != nullptr;
     s.html = getenv("HTML") != nullptr;
     s.aidlDir = getenv("ZQAIDL_DIR");
+    s.outTerminal = isatty(1);
+    s.errTerminal = isatty(2);
     for (auto [variable, cls] :
          {std::pair("A16", 16), std::pair("A15R6", 15), std::pair("A11", 11), std::pair("NOT10", 9)})
         if (!s.forcedRelease && getenv(variable))
@@ -131,8 +138,13 @@ int detectRelease(const Settings &S, const std::string &Sdk)
 {
     if (S.forcedRelease)
         return S.forcedRelease;
-    if (auto level = sdkLevel(Sdk))
+    if (auto level = sdkLevel(Sdk)) {
+        // A preview of 16 still says 35, with its own numbering of the manager's methods.
+        std::string codename = *level == 35 ? device().property("ro.build.version.codename") : "";
+        if (!codename.empty() && codename != "REL")
+            return 16;
         return *level < 29 ? 9 : *level == 29 ? 10 : *level < 35 ? 11 : *level == 35 ? CLASS_PROBED : 16;
+    }
     fprintf(stderr, "Unable to detect SDK version - This is highly unusual, but I can get by - assuming "
                     "Android 10 or later, use NOT10=1 if I'm wrong\n");
     std::string fingerprint = device().property("ro.build.fingerprint");
@@ -141,7 +153,7 @@ int detectRelease(const Settings &S, const std::string &Sdk)
         return 16;
     if (has(":15/"))
         return CLASS_PROBED;
-    return has(":12/") || has(":13/") || has(":14/") || has("RPP") || has("30") ? 11 : 10;
+    return has(":11/") || has(":12/") || has(":13/") || has(":14/") || has("RPP") || has("30") ? 11 : 10;
 }
 
 void help(const Settings &S, const char *progname)

@@ -99,11 +99,12 @@ std::optional<Interface> describe(const Settings &S, const char *Descriptor)
     if (!parsed)
         return std::nullopt;
     Interface described{parsed->name, {}};
-    for (int n = 0; n < parsed->numMethods; ++n) {
-        const aidlMethod &m = parsed->methods[n];
-        Method method{m.name, uint32_t(n + 1), {}, m.returns};
-        for (int a = 0; a < m.numArgs; ++a)
-            method.args.push_back({m.args[a].type, m.args[a].name});
+    for (int n = 1; n <= parsed->numMethods; ++n) {
+        Method method{
+            getMethodNameFromAIDL(parsed.get(), n), uint32_t(n), {}, getMethodReturnFromAIDL(parsed.get(), n)};
+        const aidlArg *args = getMethodArgsFromAIDL(parsed.get(), n);
+        for (int a = 0; a < getMethodNumArgsFromAIDL(parsed.get(), n); ++a)
+            method.args.push_back({args[a].type, args[a].name});
         described.methods.push_back(std::move(method));
     }
     return described;
@@ -181,11 +182,18 @@ void encodeArguments(const Settings &S, Writer &Out, std::span<char *const> Word
                     printf("Serialized bool: %s\n", number);
             }
             std::u16string units = UTF16(word);
+            bool oneCharacter = units.size() == 1 || (units.size() == 2 && units[0] >= 0xd800 && units[0] < 0xdc00);
             int value;
-            if (type == "char" && units.size() == 1) // a char is given as itself
+            if (type == "char" && oneCharacter) { // a char is given as itself, one UTF-16 unit
+                if (units.size() != 1)
+                    outOfRange(arg, word);
                 value = units[0];
-            else
-                value = int(integerArgument(number, arg, "an integer", INT32_MIN, INT32_MAX));
+            } else {
+                auto [min, max] = type == "byte"   ? std::pair(-128, 127)
+                                  : type == "char" ? std::pair(0, 65535)
+                                                   : std::pair(INT32_MIN, INT32_MAX);
+                value = int(integerArgument(number, arg, "an integer", min, max));
+            }
             Out.u32(uint32_t(value));
             if (trace)
                 printf("Serialized int: %d\n", value);

@@ -111,6 +111,11 @@ std::string UTF16ToUTF8(std::u16string_view UTF16)
     return text;
 }
 
+std::string shown(const Settings &S, FILE *Stream, std::string_view Text)
+{
+    return (Stream == stdout ? S.outTerminal : S.errTerminal) ? printable(Text) : std::string(Text);
+}
+
 std::string printable(std::string_view Text)
 {
     std::string shown;
@@ -141,7 +146,7 @@ std::string string16Cut(std::span<const uint8_t> Data, size_t Pos)
     return UTF16ToUTF8(units);
 }
 
-bool isErrorParcel(std::span<const uint8_t> Data)
+bool isErrorParcel(const Settings &S, std::span<const uint8_t> Data)
 {
     Reader reader(Data);
     auto code = reader.u32();
@@ -149,7 +154,9 @@ bool isErrorParcel(std::span<const uint8_t> Data)
         return false;
     switch (int32_t(*code)) {
     case -74: fprintf(stderr, "Result:Parcel(Error: 0xffffffb6 \"Not a data message\")\n"); return true;
-    case -3: fprintf(stderr, "Result:Parcel(Error: 0xffffffd6 \"%s\")\n", string16Cut(Data, 4).c_str()); return true;
+    case -3:
+        fprintf(stderr, "Result:Parcel(Error: 0xffffffd6 \"%s\")\n", shown(S, stderr, string16Cut(Data, 4)).c_str());
+        return true;
     case -1: fprintf(stderr, "Result:Parcel(Error: 0xffffffff \"General error\")\n"); return true;
     default: return false;
     }

@@ -31,9 +31,23 @@ Outcome askManager(Session &S, uint32_t Code, const Writer &Args)
 // What stands in the brackets of a listing line: the interface, or why there is none.
 std::string interfaceText(Session &S, const std::string &Name)
 {
+    int desc = getService(S, Name.c_str());
+    if (desc < 0) // nothing to ask
+        return "";
     std::string why;
-    auto iface = getInterfaceOfDesc(S, getService(S, Name.c_str()), &why);
+    auto iface = getInterfaceOfDesc(S, desc, &why);
     return iface ? printable(*iface) : why;
+}
+
+// Each name at the start of its line, then what Each prints of it.
+void eachName(Session &S, const std::vector<std::string> &Names, serviceFunc Each)
+{
+    for (size_t s = 0; s < Names.size(); ++s) {
+        printf("%d\t%s%s%s ", int(s), S.settings.paint(GREEN), printable(Names[s]).c_str(), S.settings.paint(RESET));
+        fflush(stdout);
+        if (Each(S, Names[s].c_str()) != 0) // a failure says why on standard error; the line still ends
+            putchar('\n');
+    }
 }
 
 // What stands in the brackets of each name's listing line.
@@ -66,7 +80,9 @@ int listPerIndex(Session &S, serviceFunc Each)
         }
         Outcome o = askManager(S, S.release().listCode, request(S, SM_INTERFACE).u32(s).u32(15)); // every priority
         if (!o.answered()) {
-            fprintf(stderr, "Error sending android.os.IServiceManager::LIST_SERVICES(%d) to Node 0\n", int(s));
+            sayWhy(o);
+            fprintf(stderr, "No reply from the service manager to android.os.IServiceManager::LIST_SERVICES(%d)\n",
+                    int(s));
             return 1;
         }
         std::span<const uint8_t> data = report(S, o.reply).data;
@@ -74,7 +90,7 @@ int listPerIndex(Session &S, serviceFunc Each)
             refused(S, "android.os.IServiceManager::LIST_SERVICES", o.status);
         if (data.size() < 8 || Reader(data).u32() == 0xffffffff)
             break;
-        if (isErrorParcel(data))
+        if (isErrorParcel(S.settings, data))
             return 1;
         auto units = Reader(data).string16();
         if (!units) {
@@ -85,8 +101,7 @@ int listPerIndex(Session &S, serviceFunc Each)
         names.push_back(UTF16ToUTF8(*units));
     }
     if (Each) {
-        for (const std::string &name : names)
-            Each(S, name.c_str());
+        eachName(S, names, Each);
         return 0;
     }
     std::vector<std::string> ifaces = interfacesOf(S, names);
@@ -99,7 +114,8 @@ int listVector(Session &S, serviceFunc Each)
 {
     Outcome o = askManager(S, S.release().listCode, request(S, SM_INTERFACE).u32(15)); // every dump priority
     if (!o.answered()) {
-        fprintf(stderr, "Error getting reply buffer from Node 0 for android.os.IServiceManager::LIST_SERVICES(0)\n");
+        sayWhy(o);
+        fprintf(stderr, "No reply from the service manager to android.os.IServiceManager::LIST_SERVICES\n");
         return 1;
     }
     std::span<const uint8_t> data = report(S, o.reply).data;
@@ -128,12 +144,7 @@ int listVector(Session &S, serviceFunc Each)
     const Settings &set = S.settings;
     printf("Found %d services:\n", int(*count));
     if (Each) {
-        for (size_t s = 0; s < names.size(); ++s) {
-            printf("%d\t%s%s%s ", int(s), set.paint(GREEN), printable(names[s]).c_str(), set.paint(RESET));
-            fflush(stdout);
-            if (Each(S, names[s].c_str()) != 0) // a failure says why on standard error; the line still ends
-                putchar('\n');
-        }
+        eachName(S, names, Each);
     } else {
         std::vector<std::string> ifaces = interfacesOf(S, names);
         for (size_t s = 0; s < names.size(); ++s)
@@ -153,6 +164,7 @@ int listHw(Session &S)
 {
     Outcome o = transact(S, 0, HW_SVC_MGR_LIST_SERVICES, request(S, HW_SM_INTERFACE), HW_SM_INTERFACE);
     if (!o.answered()) {
+        sayWhy(o);
         fprintf(stderr, "?! Try ZQDEBUG=1 and please send ZQ output\n");
         return 1;
     }
@@ -231,6 +243,7 @@ int getService(Session &S, const char *ServiceName)
     }
     Outcome o = askManager(S, S.release().lookupCode, request(S, SM_INTERFACE).string16(ServiceName));
     if (!o.answered()) {
+        sayWhy(o);
         fprintf(stderr, "No reply from the service manager when looking up service '%s'\n", ServiceName);
         return LOOKUP_NO_REPLY;
     }
@@ -269,6 +282,8 @@ std::optional<std::string> getInterfaceOfDesc(Session &S, int Desc, std::string 
     if (!o.answered()) {
         if (Why)
             *Why = o.why;
+        else
+            sayWhy(o);
         return std::nullopt;
     }
     std::span<const uint8_t> data = report(S, o.reply).data;

@@ -103,7 +103,8 @@ std::optional<int32_t> askPid(Session &S, const char *ServiceName, int Desc)
 {
     Outcome o = transact(S, Desc, DEBUG_PID_TRANSACTION, request(S, nullptr), nullptr);
     if (!o.answered()) {
-        fprintf(stderr, "?!?\n");
+        sayWhy(o);
+        fprintf(stderr, "No reply from %s to the process id query\n", ServiceName);
         return std::nullopt;
     }
     auto pid = Reader(o.reply.data).u32();

@@ -117,8 +117,10 @@ Outcome failed(const Session &S, Outcome::Kind Kind, uint32_t Code, uint32_t Met
                  S.settings.color ? WARNING_SIGN : "", S.settings.color ? "  - " : "",
                  printable(Interface ? Interface : "").c_str(), int(Method), S.settings.paint(RESET));
         o.why = words;
-    } else if (Kind != Outcome::BROKEN) {
-        fprintf(stderr, "Encountered unexpected code: %s\n", codeToText(Code).c_str());
+    } else if (Kind != Outcome::BROKEN) { // the code's number first, as scripts may match it
+        fprintf(stderr, "Encountered unexpected code: %s\n%s\n", codeToText(Code).c_str(),
+                Kind == Outcome::DEAD ? "The service's process died before it replied (BR_DEAD_REPLY)"
+                                      : "The service's process is frozen and cannot reply (BR_FROZEN_REPLY)");
     }
     return o;
 }
@@ -324,6 +326,12 @@ Outcome transact(Session &S, int Handle, uint32_t Code, const Writer &Parcel, co
     if (!read)
         return failed(S, Outcome::BROKEN, 0, Code, Interface);
     return awaitReply(S, Code, Interface, buf, *read);
+}
+
+void sayWhy(const Outcome &O)
+{
+    if (!O.why.empty())
+        fprintf(stderr, "%s\n", O.why.c_str());
 }
 
 const Received &report(const Session &S, const Received &Reply)

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <optional>
@@ -22,8 +23,9 @@ namespace vorn {
 // ---- Settings: the environment, read once -----------------------------------------------
 struct Settings {
     bool color = false, debug = false, argTrace = false, noManagers = false, noExit = false, html = false;
-    const char *aidlDir = nullptr; // null for the default directory
-    int forcedRelease = 0;         // the class the environment forces, 0 when none
+    bool outTerminal = false, errTerminal = false; // standard output and error
+    const char *aidlDir = nullptr;                 // null for the default directory
+    int forcedRelease = 0;                         // the class the environment forces, 0 when none
     // The escape when colour is on, else the empty string.
     const char *paint(const char *Escape) const { return color ? Escape : ""; }
 };
@@ -124,6 +126,9 @@ bool isprint(int C);
 // Text that another process chose, made safe to print: its control characters as \xHH, so
 // that it can neither drive the terminal nor start a line of its own.
 std::string printable(std::string_view Text);
+// Text another process chose, for Stream: printable on a terminal, else the exact bytes, which
+// a pipe or a file asked for.
+std::string shown(const Settings &S, FILE *Stream, std::string_view Text);
 
 // ---- Parcels ----------------------------------------------------------------------------
 std::u16string UTF16(std::string_view UTF8);
@@ -227,7 +232,7 @@ template <class T> std::optional<T> Reader::record()
 // The String16 at Pos, cut at the end of Data rather than read past it; empty when absent.
 std::string string16Cut(std::span<const uint8_t> Data, size_t Pos);
 // Whether the reply is the status of a failure, printed as such when it is.
-bool isErrorParcel(std::span<const uint8_t> Data);
+bool isErrorParcel(const Settings &S, std::span<const uint8_t> Data);
 // A decimal integer at the start of Word, as scanf reads it (blanks and a sign first, the
 // rest ignored), and whether it lies within Min and Max.
 struct Scanned {
@@ -250,6 +255,8 @@ struct Outcome {
 // reference counts, refuses incoming transactions, frees every buffer it is given, and
 // retries an interrupted exchange. Interface names the request in messages only.
 Outcome transact(Session &S, int Handle, uint32_t Code, const Writer &Parcel, const char *Interface);
+// Says why a transaction has no reply where the driver's refusal was left to its caller.
+void sayWhy(const Outcome &O);
 // Drops the strong reference only: the tool never takes a weak one.
 void releaseHandle(Session &S, int Handle);
 std::string codeToText(uint32_t Code);

@@ -1,6 +1,6 @@
-// The AIDL parser on any file, and everything the tool then does with its record: the lookups
-// by name and by number, the argument summary, and the interface's two listings.
-#include "tessel.h"
+// The AIDL parser on any file, and everything the tool then does with the interface it
+// describes: the lookups by name and by number, and the two listings.
+#include "input.h"
 #include "vorn.h"
 
 #include <fcntl.h>
@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 namespace {
@@ -18,30 +17,24 @@ std::string dir, path;
 int file = -1;
 vorn::Settings settings;
 
-void lookUpEveryMethod(const aidl *Aidl)
+// A name leads to the first method of that name, whatever its case; a code to its method.
+void lookUpEveryMethod(const vorn::Interface &I)
 {
-    for (int n = 1; n <= Aidl->numMethods; ++n) {
-        const char *name = getMethodNameFromAIDL(Aidl, n);
-        // A name leads to the first method of that name, whatever its case.
-        int found = getMethodNumFromAIDL(Aidl, name);
-        if (found < 1 || found > n || strcasecmp(getMethodNameFromAIDL(Aidl, found), name) != 0)
+    for (const vorn::Method &m : I.methods) {
+        const vorn::Method *found = I.byName(m.name);
+        if (!found || found->code > m.code || strcasecmp(found->name.c_str(), m.name.c_str()) != 0 ||
+            I.byCode(m.code) != &m)
             abort();
-        getMethodReturnFromAIDL(Aidl, n);
-        for (size_t parcel : {0, 64})
-            free(formatMethodArgsFromAIDLAndParcel(Aidl, n, nullptr, parcel));
     }
-    getMethodNumFromAIDL(Aidl, "");
-    free(formatMethodArgsFromAIDLAndParcel(Aidl, Aidl->numMethods + 1, nullptr, 64));
+    I.byName("");
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    for (const char *name : {"HTML", "NUMMETH", "ZQDEBUG", "ZQAIDLDEBUG"})
-        unsetenv(name);
-    dir = std::filesystem::temp_directory_path() / ("vorn-fuzz-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
+    fuzz::clearSwitches();
+    dir = fuzz::scratchDirectory();
     settings.aidlDir = dir.c_str();
     path = dir + "/IF.aidl";
     file = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -49,7 +42,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
         perror(path.c_str());
         abort();
     }
-    atexit([] { std::filesystem::remove_all(dir); });
     return 0;
 }
 
@@ -58,18 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     if (ftruncate(file, 0) != 0 || pwrite(file, Data, Size, 0) != ssize_t(Size))
         abort();
     try {
-        aidl *record = tessel(path.c_str());
-        if (!record)
-            return 0;
-        lookUpEveryMethod(record);
-        freeAIDL(record);
         if (auto described = vorn::describe(settings, "IF")) {
+            lookUpEveryMethod(*described);
             for (bool html : {false, true}) {
                 settings.html = html;
                 vorn::printMethods(settings, "fuzz", *described);
             }
         }
-    } catch (const TesselExit &) {
     } catch (const vorn::Quit &) {
     }
     return 0;

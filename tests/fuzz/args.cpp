@@ -4,10 +4,7 @@
 #include "input.h"
 #include "vorn.h"
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 
 using namespace fuzz;
@@ -24,6 +21,7 @@ const char *const INTERFACE = "package f;\ninterface IA {\n"
                               "  void none();\n"
                               "  int one(in String s);\n"
                               "}\n";
+std::string dir;
 vorn::Settings settings;
 std::optional<vorn::Interface> parsed;
 
@@ -31,13 +29,11 @@ std::optional<vorn::Interface> parsed;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    unsetenv("ZQAIDLDEBUG");
-    std::string dir = std::filesystem::temp_directory_path() / ("vorn-fuzz-IA-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
+    clearSwitches();
+    dir = scratchDirectory();
     std::ofstream(dir + "/IA.aidl") << INTERFACE;
     settings.aidlDir = dir.c_str();
     parsed = vorn::describe(settings, "f.IA");
-    std::filesystem::remove_all(dir);
     settings.aidlDir = nullptr;
     if (!parsed || parsed->methods.size() != 5) {
         fprintf(stderr, "the interface of the argument target did not parse\n");

@@ -14,10 +14,7 @@ FakeDriver driver;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    // Nothing from the fuzzer's own environment may steer the tool, nor make it sleep.
-    for (const char *name : {"ZQCOLOR", "ZQDEBUG", "NOT10", "A11", "A15R6", "A16", "ZQARG", "HTML", "NOSM", "NUMMETH",
-                             "NOEXIT", "ZQAIDL_DIR", "ZQAIDLDEBUG"})
-        unsetenv(name);
+    clearSwitches();
     return 0;
 }
 

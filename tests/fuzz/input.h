@@ -3,9 +3,12 @@
 // the rest), so every input means something.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <vector>
@@ -64,6 +67,23 @@ struct Argv {
     char **argv() { return pointers.data(); }
     std::vector<char *> pointers;
 };
+
+// Nothing from the fuzzer's own environment may steer the tool, nor make it sleep.
+inline void clearSwitches()
+{
+    for (const char *name : {"ZQCOLOR", "ZQDEBUG", "NOT10", "A11", "A15R6", "A16", "ZQARG", "HTML", "NOSM", "NUMMETH",
+                             "NOEXIT", "ZQAIDL_DIR", "ZQAIDLDEBUG"})
+        unsetenv(name);
+}
+
+// A directory of the target's own for the files it writes, removed at exit.
+inline std::string scratchDirectory()
+{
+    static const std::string dir = std::filesystem::temp_directory_path() / ("vorn-fuzz-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    atexit([] { std::filesystem::remove_all(dir); });
+    return dir;
+}
 
 // ---- The reply target's script ------------------------------------------------------------
 // After the selector byte, a sequence of records, each one read of the driver or one block in

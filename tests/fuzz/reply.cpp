@@ -3,9 +3,6 @@
 #include "driver.h"
 #include "input.h"
 
-#include <unistd.h>
-
-#include <filesystem>
 #include <fstream>
 
 using namespace fuzz;
@@ -77,16 +74,12 @@ void script(Input &In)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    for (const char *name : {"ZQCOLOR", "ZQDEBUG", "NOT10", "A11", "A15R6", "A16", "ZQARG", "HTML", "NOSM", "NUMMETH",
-                             "NOEXIT", "ZQAIDLDEBUG"})
-        unsetenv(name);
-    aidlDir = std::filesystem::temp_directory_path() / ("vorn-fuzz-aidl-" + std::to_string(getpid()));
-    std::filesystem::create_directories(aidlDir);
+    clearSwitches();
+    aidlDir = scratchDirectory();
     for (auto [name, returns] : RETURNS)
         std::ofstream(aidlDir + "/" + name + ".aidl") << "package t;\ninterface " << name << " {\n  " << returns
                                                       << " add(int a, in int b);\n  void other(String s);\n}\n";
     setenv("ZQAIDL_DIR", aidlDir.c_str(), 1);
-    atexit([] { std::filesystem::remove_all(aidlDir); });
     return 0;
 }
 

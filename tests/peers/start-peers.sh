@@ -25,16 +25,21 @@
 #           holds (per index: a name longer than its reply), vndbinder's lists 5000 names
 #           more than were registered, and each list of hwbinder's answers a record that
 #           points outside the buffers it sent
+#   vendor=R
+#           the vendor partition is of release R, older than the system's: vndbinder's
+#           manager and service speak R, and /vendor/build.prop says R's SDK level
 #
 # The peers keep running in the background; their logs are in /tmp/peers.
 
 release=$1
 shift
+vendor=$release
 without=" "
 with=" "
 for word; do
 	case $word in
 	+mortal | +grim | +hostile | +evil | +hostile-managers) with="$with${word#+} " ;;
+	+vendor=*) vendor=${word#+vendor=} ;;
 	+*)
 		echo "start-peers.sh: no such extra peer: '${word#+}' (mortal, grim, hostile, evil or hostile-managers)" >&2
 		exit 2
@@ -49,6 +54,14 @@ case "$release" in
 	exit 2
 	;;
 esac
+case "$vendor" in
+9) vendor_sdk=28 ;; 10) vendor_sdk=29 ;; 11) vendor_sdk=30 ;; 12) vendor_sdk=31 ;; 15 | 15r6) vendor_sdk=35 ;; 16) vendor_sdk=36 ;;
+*)
+	echo "start-peers.sh: no such vendor release: '$vendor'" >&2
+	exit 2
+	;;
+esac
+mkdir -p /vendor && echo "ro.vendor.build.version.sdk=$vendor_sdk" >/vendor/build.prop || exit 1
 here=$(cd "$(dirname "$0")" && pwd)
 logs=/tmp/peers
 mkdir -p "$logs" || exit 1
@@ -85,7 +98,7 @@ case "$with" in *" hostile-managers "*) liar=--lie crowd="--crowd 1500" hwliar=-
 # shellcheck disable=SC2086 # each option is its own words, or none
 start servicemanager "$here/peer-servicemanager" --release "$release" --device /dev/binder $liar
 # shellcheck disable=SC2086
-start vndservicemanager "$here/peer-servicemanager" --release "$release" --device /dev/vndbinder --vendor $crowd
+start vndservicemanager "$here/peer-servicemanager" --release "$vendor" --device /dev/vndbinder --vendor $crowd
 # shellcheck disable=SC2086
 start hwservicemanager "$here/peer-hwservicemanager" --device /dev/hwbinder $hwliar
 
@@ -96,7 +109,7 @@ start hidden "$here/peer-service" --release "$release" --device /dev/binder \
 	--interface com.example.vorn.IHidden --name hidden
 hold holder.one
 hold holder.two
-start vendor.sample "$here/peer-service" --release "$release" --device /dev/vndbinder --vendor \
+start vendor.sample "$here/peer-service" --release "$vendor" --device /dev/vndbinder --vendor \
 	--interface com.example.vorn.IVendorSample --name vendor.sample:8
 start hidl.sample "$here/peer-service" --hidl --device /dev/hwbinder \
 	--interface vendor.example.sample@1.0::ISample --name default

@@ -1,4 +1,4 @@
-// Lookup by interface name, method numbers and fields, and the argument summary.
+// Lookup by interface name, and the fields of methods by number.
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -66,42 +66,15 @@ TEST(Lookup, ReportsAMissingDirectoryWithATipForTheDefaultOnly)
               "tip: set ZQAIDL_DIR to point to where I can find AIDLs?\n");
 }
 
-TEST(MethodNumbers, MatchNamesIgnoringCaseAndGiveFieldsForOneToNumMethodsOnly)
+TEST(MethodNumbers, GiveFieldsForOneToNumMethodsOnly)
 {
     AidlDir dir;
     Owned<aidl> owned(getAIDLForInterface("IFoo", dir.path.c_str()));
     aidl *record = owned.get();
-    for (auto [known, name, meth] : std::initializer_list<std::tuple<aidl *, const char *, int>>{
-             {record, "ADD", 2}, {record, "pin", 0}, {record, nullptr, 0}, {nullptr, "add", 0}})
-        EXPECT_EQ(getMethodNumFromAIDL(known, name), meth) << (name ? name : "null");
     EXPECT_STREQ(getMethodArgsFromAIDL(record, 2)[1].type, "in String");
     for (auto [known, meth] : {std::pair(record, 0), std::pair(record, 5), std::pair<aidl *, int>(nullptr, 1)})
         EXPECT_TRUE(!getMethodNameFromAIDL(known, meth) && !getMethodReturnFromAIDL(known, meth) &&
                     !getMethodNumArgsFromAIDL(known, meth) && !getMethodArgsFromAIDL(known, meth));
-}
-
-TEST(ArgumentSummary, NamesTheArgumentsWithinItsBuffer)
-{
-    AidlDir dir;
-    // 40 names of 31 characters: only the 31 that fit whole in 1024 bytes are listed.
-    std::string name(31, 'n'), args = "int " + name, wide = name + ",";
-    for (int i = 1; i < 40; ++i)
-        args += ", int " + name, wide += i < 31 ? name + "," : "";
-    dir.write("IWide.aidl", "interface IWide { void f(" + args + "); }");
-    Owned<aidl> foo(getAIDLForInterface("IFoo", dir.path.c_str())),
-        wideRecord(getAIDLForInterface("IWide", dir.path.c_str()));
-    const unsigned char parcel[20] = {};
-    struct {
-        const aidl *record;
-        int meth;
-        size_t size;
-        std::string text;
-    } rows[] = {{nullptr, 1, 20, "?"},      {foo.get(), 5, 20, "??"},
-                {foo.get(), 1, 20, ""},     {foo.get(), 2, 19, "Parcel too small"},
-                {foo.get(), 2, 20, "a,b,"}, {wideRecord.get(), 1, 20, wide}};
-    for (const auto &r : rows)
-        EXPECT_STREQ(Owned<char>(formatMethodArgsFromAIDLAndParcel(r.record, r.meth, parcel, r.size)).get(),
-                     r.text.c_str());
 }
 
 } // namespace

@@ -81,7 +81,7 @@ TEST(Header, NamesTheTopLevelInterfaceOnly)
         {"package a.b;\nimport x.Y;\nimport z.W;\n\ninterface IFoo {\n  void f();\n  int g();\n}\n",
          "[a.b.IFoo ] void|f() int|g()"},
         {"interface IFoo{}", "[IFoo]"},
-        {"", "null", "mmap(F.aidl): Invalid argument\n"},
+        {"", "null", "F.aidl: empty\n"},
         {"package a;\nmyinterface Foo {}\n", "null", "F.aidl: No interface in file - odd\n"},
         {"interface I { void f();", "null", "F.aidl - ***MALFORMED!***  void f();\n"},
         {"parcelable P {\n  interface I { void f(); }\n}\n", "null"},

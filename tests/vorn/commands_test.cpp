@@ -18,7 +18,7 @@ INSTANTIATE_TEST_SUITE_P(
     Commands, Run,
     ::testing::Values(
         Row("lowest_status", "A11", {"vorn", "call", "svc", "6"}, {SVC, IT, status(INT32_MIN)}, "",
-            "Transaction returned -2147483648 (Unknown error 2147483648)\n" + dumped(Bytes().u32(0x80000000)), 0),
+            "Transaction returned -2147483648 (Unknown error 2147483648)\n" + dumped(Bytes().u32(0x80000000)), 1),
         Row("too_short_for_its_value", "A11", {"vorn", "call", "svc", "1"}, {SVC, IT, reply(Bytes().u32(0))}, "",
             "The reply (4 bytes) is too short for a returned int\n" + dumped(Bytes().u32(0)), 0),
         Row("pid_too_short", "A11", {"vorn", "call", "svc", "_PID"}, {SVC, reply({})}, "",
@@ -27,7 +27,7 @@ INSTANTIATE_TEST_SUITE_P(
             {SVC, IT, reply(twoHandles(), {4, 28}), named("t.IOther"), DEAD},
             "returns: byte[] (not handled yet)\nObject 0 (desc 6) is a handle to t.IOther!\n"
             "Object 1 (desc 7) is a handle to (no interface)!\n",
-            dumped(twoHandles()) + "Encountered unexpected code: Code: 0x7205\n", 0),
+            dumped(twoHandles()) + DIED, 0),
         Row("object_past_the_data", "A11", {"vorn", "call", "svc", "8"}, {SVC, IT, reply(binderAt4(), {8})},
             "returns: IBinder (not handled yet)\n",
             dumped(binderAt4()) + "Got Binder  - 42\nMalformation: Flat binder object size would get to 32, which is "
@@ -49,8 +49,16 @@ INSTANTIATE_TEST_SUITE_P(
             "The dump of svc was refused with status -1 (Operation not permitted)\n", 1),
         Row("dump_error_status", "A11", {"vorn", "dump", "svc"}, {SVC, reply(Bytes().u32(uint32_t(-74)).u32(0))}, "",
             "Result:Parcel(Error: 0xffffffb6 \"Not a data message\")\n", 1),
-        Row("methods_without_interface", "A11", {"vorn", "methods", "svc"}, {SVC, DEAD}, "",
-            "Encountered unexpected code: Code: 0x7205\nInterface?\n", 5)),
+        Row("methods_without_interface", "A11", {"vorn", "methods", "svc"}, {SVC, DEAD}, "", DIED + "Interface?\n", 5),
+        // The driver's refusal is the reason a dump has no reply; an exception is a failure.
+        Row("dump_failed", "A11", {"vorn", "dump", "svc"}, {SVC, FAILED}, "",
+            "Method 1598311760 call returned BR_FAILED_REPLY\nNo reply to the dump of svc\n", 1),
+        Row("dump_frozen", "A11", {"vorn", "dump", "svc"}, {SVC, codes(Bytes().u32(BR_FROZEN_REPLY))}, "",
+            "Encountered unexpected code: Code: 0x7212\nThe service's process is frozen and cannot reply "
+            "(BR_FROZEN_REPLY)\nNo reply to the dump of svc\n",
+            1),
+        Row("dump_exception", "A11", {"vorn", "dump", "svc"}, {SVC, reply(Bytes().u32(uint32_t(-8)).null16())}, "", "",
+            1)),
     rowName);
 
 struct ArgumentRow {
@@ -66,8 +74,9 @@ TEST(Arguments, EncodedByTheirDeclaredTypes)
     FILE *text = fopen(file.c_str(), "w");
     fputs(AIDL_IT, text);
     fclose(text);
+    const std::string dir = testing::TempDir();
     Settings settings;
-    settings.aidlDir = testing::TempDir().c_str();
+    settings.aidlDir = dir.c_str();
     const Method method = describe(settings, "IT").value().methods.at(9);
     // The last argument's type is one no word can be encoded as.
     const std::vector<std::string> words{"0", "0", "0", "0", "0", "0", "00", "", "x"};
@@ -102,6 +111,13 @@ TEST(Arguments, EncodedByTheirDeclaredTypes)
               3},
              {2, "1e39", "", "Argument for 'f' is out of range for its type: '1e39'\n", 3},
              {3, "1e400", "", "Argument for 'd' is out of range for its type: '1e400'\n", 3},
+             // A byte is 8 bits; a char one UTF-16 unit, given as itself or as its number.
+             {5, "-128", "80 ff ff ff", "", 0},
+             {5, "128", "", "Argument for 'y' is out of range for its type: '128'\n", 3},
+             {6, "\xc3\xa9", "e9 00 00 00", "", 0},
+             {6, "65535", "ff ff 00 00", "", 0},
+             {6, "65536", "", "Argument for 'c' is out of range for its type: '65536'\n", 3},
+             {6, "\xf0\x9f\x98\x80", "", "Argument for 'c' is out of range for its type: '\xf0\x9f\x98\x80'\n", 3},
          }) {
         std::vector<std::string> given = words;
         given[size_t(row.arg)] = row.word;

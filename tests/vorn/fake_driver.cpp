@@ -42,6 +42,9 @@ Session &VornTest::attach(int Release, int Ns)
     return session.emplace(Session{settings, 3, {fake.area(), RECV_AREA_SIZE}, Ns, Release, false});
 }
 
+const std::string DIED =
+    "Encountered unexpected code: Code: 0x7205\nThe service's process died before it replied (BR_DEAD_REPLY)\n";
+
 const char *const AIDL_IT = "package t;\ninterface IT {\n"
                             "  int add(int a, in int b);\n"      // 1
                             "  String echo(String s);\n"         // 2

@@ -47,5 +47,7 @@ struct Row {
     int status;
 };
 extern const char *const AIDL_IT;
+// What a call to a process that died says.
+extern const std::string DIED;
 class Run : public VornTest, public ::testing::WithParamInterface<Row> {};
 std::string rowName(const ::testing::TestParamInfo<Row> &Info);

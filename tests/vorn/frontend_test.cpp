@@ -118,6 +118,7 @@ struct ReleaseRow {
     const char *a11, *not10, *sdk, *fingerprint;
     int cls;
     bool warning;
+    const char *codename = "";
 };
 
 class ReleaseClass : public VornTest, public ::testing::WithParamInterface<ReleaseRow> {};
@@ -131,6 +132,7 @@ TEST_P(ReleaseClass, EnvironmentThenSdkThenFingerprint)
         env("NOT10", row.not10);
     fake.props["ro.build.version.sdk"] = row.sdk;
     fake.props["ro.build.fingerprint"] = row.fingerprint;
+    fake.props["ro.build.version.codename"] = row.codename;
     int cls = 0;
     Result r = capture([&] { return cls = detectRelease(readSettings(), row.sdk); });
     EXPECT_EQ(cls, row.cls);
@@ -149,6 +151,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ReleaseRow{nullptr, nullptr, "30", "", 11, false},
                       ReleaseRow{nullptr, nullptr, "35", "", CLASS_PROBED, false},
                       ReleaseRow{nullptr, nullptr, "36", "", 16, false},
+                      ReleaseRow{nullptr, nullptr, "35", "", 16, false, "Baklava"}, // a preview of 16
+                      ReleaseRow{nullptr, nullptr, "35", "", CLASS_PROBED, false, "REL"},
+                      ReleaseRow{nullptr, nullptr, "", "google/o/o:11/RQ3A.211001.001/1:user/release-keys", 11, true},
                       ReleaseRow{nullptr, nullptr, "", "google/o/o:16/BP2A.250605.031/1:user/release-keys", 16, true},
                       ReleaseRow{nullptr, nullptr, "", "google/o/o:15/AP4A.250105.002/1:user/release-keys",
                                  CLASS_PROBED, true},
@@ -156,6 +161,20 @@ INSTANTIATE_TEST_SUITE_P(
                       ReleaseRow{nullptr, nullptr, "", "vendor/30/user", 11, true},
                       ReleaseRow{nullptr, nullptr, "", "vendor/q/user", 10, true},
                       ReleaseRow{nullptr, nullptr, "abc", "", 10, true}));
+
+// The vendor's manager follows the vendor partition's release, which may be older.
+TEST_F(ReleaseClass, TheVendorManagerFollowsTheVendorRelease)
+{
+    for (auto [ns, vendorSdk, code] :
+         {std::tuple("v", "31", 2u), std::tuple("v", "", 3u), std::tuple("binder", "31", 3u)}) {
+        VornTest::SetUp();
+        fake.sent.clear();
+        fake.props = {{"ro.build.version.sdk", "36"}, {"ro.vendor.build.version.sdk", vendorSdk}};
+        fake.answer({handle(1)});
+        EXPECT_EQ(runVorn({"vorn", ns, "check", "x"}).status, 0) << ns << vendorSdk;
+        EXPECT_EQ(fake.sent.at(0).code, code) << ns << vendorSdk;
+    }
+}
 
 // Off Android the release comes from running getprop, found on the PATH.
 TEST(RealDevice, ReadsPropertiesThroughGetprop)

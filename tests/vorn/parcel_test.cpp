@@ -70,7 +70,8 @@ TEST(String16, PrintableEscapesWhatWouldDriveTheTerminal)
 struct ErrorRow {
     Bytes parcel;
     int result;
-    const char *err;
+    std::string err;
+    bool terminal = false;
 };
 
 TEST(ErrorStatus, RecognisedStatusesAndShortParcels)
@@ -88,8 +89,15 @@ TEST(ErrorStatus, RecognisedStatusesAndShortParcels)
              {Bytes().u32(uint32_t(-3)).null16(), 1, "Result:Parcel(Error: 0xffffffd6 \"\")\n"},
              // Shorter than a status word: not an error parcel.
              {Bytes{0xb6, 0xff}, 0, ""},
+             // The service's own words: escaped for a terminal, as they are for a pipe or a file.
+             {Bytes().u32(uint32_t(-3)).str16("\x1b]2;x\x07"), 1,
+              "Result:Parcel(Error: 0xffffffd6 \"\x1b]2;x\x07\")\n"},
+             {Bytes().u32(uint32_t(-3)).str16("\x1b]2;x\x07"), 1,
+              "Result:Parcel(Error: 0xffffffd6 \"\\x1b]2;x\\x07\")\n", true},
          }) {
-        Result r = capture([&] { return isErrorParcel(row.parcel); });
+        Settings settings;
+        settings.errTerminal = row.terminal;
+        Result r = capture([&] { return int(isErrorParcel(settings, row.parcel)); });
         EXPECT_EQ(r.status, row.result) << hex(row.parcel);
         EXPECT_EQ(r.err, row.err);
     }

@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(Owner, Run,
                                  "Found 2 services:\n0\ta \n1\tb \n",
                                  "Service a: not found\nb refused the process id query with status -1\n", 0),
                              Row("no_reply", "A11", {"vorn", "owner", "svc"}, {handle(5), DEAD}, "",
-                                 "Encountered unexpected code: Code: 0x7205\n?!?\n", 1)),
+                                 DIED + "No reply from svc to the process id query\n", 1)),
                          rowName);
 
 } // namespace
