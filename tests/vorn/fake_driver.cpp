@@ -1,5 +1,7 @@
 #include "fake_driver.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -64,13 +66,15 @@ std::string rowName(const ::testing::TestParamInfo<Row> &Info) { return Info.par
 TEST_P(Run, PrintsAndEndsAsAUserExpects)
 {
     const Row &row = GetParam();
-    std::string dir = testing::TempDir() + "vorn-aidl";
+    // A directory of this process's own: ctest runs rows in parallel processes.
+    std::string dir = testing::TempDir() + "vorn-aidl-" + std::to_string(getpid());
     std::filesystem::create_directories(dir);
     std::ofstream(dir + "/IT.aidl") << AIDL_IT;
     env("ZQAIDL_DIR", dir.c_str());
     env(row.release);
     fake.answer(row.script);
     Result r = runVorn(row.words);
+    std::filesystem::remove_all(dir);
     EXPECT_EQ(r.out, row.out);
     EXPECT_EQ(r.err, row.err);
     EXPECT_EQ(r.status, row.status);
