@@ -25,21 +25,6 @@ TEST_F(Usage, NoArgumentsPrintsTheUsageWithoutOpeningTheDevice)
     EXPECT_EQ(capture([&] { return vornMain(0, none); }).err, r.err);
 }
 
-TEST_F(Usage, UnknownCommandsShowTheUsageAfterOpeningTheDevice)
-{
-    env("A11", "1");
-    for (const char *word : {"-h", "-?", "bogus"}) {
-        Result r = runVorn({"vorn", word});
-        EXPECT_EQ(r.err, usageText()) << word;
-        EXPECT_EQ(r.status, 10);
-    }
-    EXPECT_EQ(fake.opened, (std::vector<std::string>{"/dev/binder", "/dev/binder", "/dev/binder"}));
-    fake.nodes.clear();
-    Result r = runVorn({"vorn", "bogus"});
-    EXPECT_EQ(r.err, "/dev/binder: No such file or directory\n");
-    EXPECT_EQ(r.status, 1);
-}
-
 struct DispatchRow {
     std::vector<std::string> words;
     const char *device; // opened, or null when no device may be opened
@@ -78,7 +63,6 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchRow{
             {"vorn", "h", "methods"}, "/dev/hwbinder", "methods requires an argument of the service in question\n", 1},
         DispatchRow{{"vorn", "binder", "call", "svc"}, "/dev/binder", CALL_ARGS.c_str(), 2},
-        DispatchRow{{"vorn", "users"}, "/dev/binder", "users requires a service name, or all\n", 255},
         DispatchRow{{"vorn", "v", "owner"}, "/dev/vndbinder", "owner requires a service name, or all\n", 255},
         // A namespace word needs a command after it; a longer word is no namespace word.
         DispatchRow{{"vorn", "hwbinder"}, "/dev/binder", USAGE, 10},
