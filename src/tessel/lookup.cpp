@@ -20,7 +20,7 @@ const aidlMethod *methodAt(const aidl *Aidl, int Meth)
 
 } // namespace
 
-aidl *getAIDLForInterface(const char *Interface, const char *Dir)
+aidl *getAIDLForInterface(const char *Interface, const TesselOptions &Options)
 {
     if (!Interface)
         return nullptr;
@@ -28,10 +28,10 @@ aidl *getAIDLForInterface(const char *Interface, const char *Dir)
     // kind of file itself, on the descriptor it opens.
     struct stat info;
     if (stat(Interface, &info) == 0 && S_ISREG(info.st_mode))
-        return tessel(Interface);
+        return tessel(Interface, Options);
 
-    const bool defaultDir = !Dir;
-    const char *dir = defaultDir ? "/data/local/tmp/aidl" : Dir;
+    const bool defaultDir = !Options.dir;
+    const char *dir = defaultDir ? "/data/local/tmp/aidl" : Options.dir;
     if (access(dir, F_OK) != 0) {
         fprintf(stderr, "tessel error: Can't get AIDL directory: %s %s%s\n", dir, strerror(errno),
                 defaultDir ? "\ntip: set ZQAIDL_DIR to point to where I can find AIDLs?" : "");
@@ -53,7 +53,7 @@ aidl *getAIDLForInterface(const char *Interface, const char *Dir)
                 simple, path, strerror(errno));
         return nullptr;
     }
-    return tessel(path);
+    return tessel(path, Options);
 }
 
 const char *getMethodReturnFromAIDL(const aidl *Aidl, int Meth)

@@ -145,17 +145,17 @@ void *allocate(size_t Count, size_t Size, size_t Head = 0)
 // A private NUL-terminated copy of the file; a NUL byte in the file ends the text there. The
 // name may come from a remote service: the file is opened without waiting and refused unless
 // the opened descriptor is a regular file, so a FIFO or a device node is never read.
-char *readText(const char *FileName, size_t &Size)
+char *readText(const char *FileName, size_t &Size, bool Debug)
 {
     int fd = open(FileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        if (getenv("ZQDEBUG"))
+        if (Debug)
             fprintf(stderr, "%s: %s\n", FileName, strerror(errno));
         return nullptr;
     }
     struct stat info;
     if (fstat(fd, &info) != 0) {
-        if (getenv("ZQDEBUG"))
+        if (Debug)
             fprintf(stderr, "stat(%s): %s\n", FileName, strerror(errno));
         close(fd);
         return nullptr;
@@ -266,25 +266,24 @@ bool parseMethod(string_view Decl, aidlMethod &Method, int Index, const char *Fi
 constexpr unsigned long long MaxMethods = 100000;
 
 // The capacity of the method table: the body's top-level ';'s, or NUMMETH when it is valid.
-int tableCapacity(string_view Body)
+int tableCapacity(string_view Body, const char *Setting)
 {
     size_t counted = 0;
     for (string_view rest = Body; !rest.empty();)
         counted += cutDeclaration(rest).terminated;
     const int capacity = int(std::min<size_t>(counted, INT_MAX));
-    const char *setting = getenv("NUMMETH");
-    if (!setting)
+    if (!Setting)
         return capacity;
     unsigned long long value = 0;
-    const char *end = setting + strlen(setting);
-    auto read = std::from_chars(setting, end, value);
+    const char *end = Setting + strlen(Setting);
+    auto read = std::from_chars(Setting, end, value);
     if (read.ptr == end &&
         (read.ec == std::errc::result_out_of_range || (read.ec == std::errc() && value > MaxMethods))) {
-        fprintf(stderr, "NUMMETH: \"%s\" is more than %llu, using %d methods\n", setting, MaxMethods, capacity);
+        fprintf(stderr, "NUMMETH: \"%s\" is more than %llu, using %d methods\n", Setting, MaxMethods, capacity);
         return capacity;
     }
     if (read.ec != std::errc() || read.ptr != end || value == 0) {
-        fprintf(stderr, "NUMMETH: \"%s\" is not a positive number, using %d methods\n", setting, capacity);
+        fprintf(stderr, "NUMMETH: \"%s\" is not a positive number, using %d methods\n", Setting, capacity);
         return capacity;
     }
     printf("Overriding to %llu methods\n", value);
@@ -308,9 +307,10 @@ bool isExplicitlyNumbered(Declaration D, const char *BodyEnd, const char *FileNa
     return true;
 }
 
-aidl *parseBody(string_view Body, const char *Package, const char *Name, const char *FileName)
+aidl *parseBody(string_view Body, const char *Package, const char *Name, const char *FileName,
+                const TesselOptions &Options)
 {
-    const int capacity = tableCapacity(Body);
+    const int capacity = tableCapacity(Body, Options.methodCount);
     std::unique_ptr<aidl, void (*)(aidl *)> record(
         static_cast<aidl *>(allocate(size_t(capacity), sizeof(aidlMethod), sizeof(aidl))), freeAIDL);
     aidl &table = *record;
@@ -338,7 +338,7 @@ aidl *parseBody(string_view Body, const char *Package, const char *Name, const c
 }
 
 // Parses a cleaned text, which is cut in place by the marker extraction.
-aidl *parseText(char *Buf, const char *FileName)
+aidl *parseText(char *Buf, const char *FileName, const TesselOptions &Options)
 {
     const string_view t(Buf);
     // Package and imports lie before the first brace: a later "package " or "import " is not
@@ -367,7 +367,7 @@ aidl *parseText(char *Buf, const char *FileName)
         fprintf(stderr, "%s - ***MALFORMED!*** %s\n", FileName, Buf + bodyStart);
         return nullptr;
     }
-    return parseBody(t.substr(bodyStart, bodyEnd - bodyStart), package, name, FileName);
+    return parseBody(t.substr(bodyStart, bodyEnd - bodyStart), package, name, FileName, Options);
 }
 
 } // namespace
@@ -448,16 +448,16 @@ void freeAIDL(aidl *Aidl)
     free(Aidl);
 }
 
-aidl *tessel(const char *FileName)
+aidl *tessel(const char *FileName, const TesselOptions &Options)
 {
     size_t size = 0;
-    std::unique_ptr<char, decltype(&free)> text(readText(FileName, size), free);
+    std::unique_ptr<char, decltype(&free)> text(readText(FileName, size, Options.debug), free);
     if (!text)
         return nullptr;
     decommentize(text.get(), size, 1);
-    if (getenv("ZQAIDLDEBUG")) {
+    if (Options.showText) {
         printf("%s", text.get());
         throw TesselExit{0};
     }
-    return parseText(text.get(), FileName);
+    return parseText(text.get(), FileName, Options);
 }

@@ -29,9 +29,17 @@ struct TesselExit {
     int status;
 };
 
+// What the caller asks of the parser; the module reads no environment of its own.
+struct TesselOptions {
+    const char *dir = nullptr;         // the AIDL directory; null for /data/local/tmp/aidl
+    bool debug = false;                // say why a file cannot be opened
+    bool showText = false;             // print the cleaned text, then end with status 0
+    const char *methodCount = nullptr; // the method table's size, instead of the declarations'
+};
+
 // Parses one AIDL file; null when it cannot be read, is not a regular file or holds no usable
 // top-level interface. Free the record with freeAIDL.
-aidl *tessel(const char *FileName);
+aidl *tessel(const char *FileName, const TesselOptions &Options = {});
 
 // Frees a record and its argument tables; null is ignored.
 void freeAIDL(aidl *Aidl);
@@ -46,8 +54,8 @@ void decommentize(char *Buf, size_t Size, int RemoveNewLines);
 char *getArgOfMarker(char *File, const char *Marker, char Delim, size_t Size);
 
 // Parses the AIDL of an interface: Interface itself when it names a regular file, otherwise
-// Dir/<simple name>.aidl, with /data/local/tmp/aidl for a null Dir.
-aidl *getAIDLForInterface(const char *Interface, const char *Dir);
+// <the options' dir>/<simple name>.aidl.
+aidl *getAIDLForInterface(const char *Interface, const TesselOptions &Options = {});
 
 // Accessors by 1-based method number; null or 0 for a null record or a number out of range.
 const char *getMethodReturnFromAIDL(const aidl *Aidl, int Meth);

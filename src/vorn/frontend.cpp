@@ -117,6 +117,8 @@ Settings readSettings()
     s.noExit = getenv("NOEXIT") != nullptr;
     s.html = getenv("HTML") != nullptr;
     s.aidlDir = getenv("ZQAIDL_DIR");
+    s.methodCount = getenv("NUMMETH");
+    s.aidlText = getenv("ZQAIDLDEBUG") != nullptr;
     s.outTerminal = isatty(1);
     s.errTerminal = isatty(2);
     for (auto [variable, cls] :

@@ -92,7 +92,7 @@ std::optional<Interface> describe(const Settings &S, const char *Descriptor)
     }
     std::unique_ptr<aidl, void (*)(aidl *)> parsed(nullptr, freeAIDL);
     try {
-        parsed.reset(getAIDLForInterface(Descriptor, S.aidlDir));
+        parsed.reset(getAIDLForInterface(Descriptor, {S.aidlDir, S.debug, S.aidlText, S.methodCount}));
     } catch (const TesselExit &e) {
         endProcess(e.status);
     }

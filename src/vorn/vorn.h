@@ -25,6 +25,8 @@ struct Settings {
     bool color = false, debug = false, argTrace = false, noManagers = false, noExit = false, html = false;
     bool outTerminal = false, errTerminal = false; // standard output and error
     const char *aidlDir = nullptr;                 // null for the default directory
+    const char *methodCount = nullptr;             // the AIDL parser's method table size (NUMMETH)
+    bool aidlText = false;                         // the AIDL parser prints the cleaned text and ends
     int forcedRelease = 0;                         // the class the environment forces, 0 when none
     // The escape when colour is on, else the empty string.
     const char *paint(const char *Escape) const { return color ? Escape : ""; }

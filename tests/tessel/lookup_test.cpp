@@ -22,7 +22,7 @@ struct AidlDir : ScratchDir {
 std::string lookedUp(const std::string &Interface, const char *Dir)
 {
     std::string parsed;
-    Result io = ended([&] { parsed = shape(getAIDLForInterface(Interface.c_str(), Dir)); });
+    Result io = ended([&] { parsed = shape(getAIDLForInterface(Interface.c_str(), {Dir})); });
     return parsed + "\n" + io.err;
 }
 
@@ -69,7 +69,7 @@ TEST(Lookup, ReportsAMissingDirectoryWithATipForTheDefaultOnly)
 TEST(MethodNumbers, GiveFieldsForOneToNumMethodsOnly)
 {
     AidlDir dir;
-    Owned<aidl> owned(getAIDLForInterface("IFoo", dir.path.c_str()));
+    Owned<aidl> owned(getAIDLForInterface("IFoo", {dir.path.c_str()}));
     aidl *record = owned.get();
     EXPECT_STREQ(getMethodArgsFromAIDL(record, 2)[1].type, "in String");
     for (auto [known, meth] : {std::pair(record, 0), std::pair(record, 5), std::pair<aidl *, int>(nullptr, 1)})

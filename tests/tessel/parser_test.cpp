@@ -4,8 +4,8 @@
 namespace {
 
 // A file's text (null: no file), what it parses to or "ended N" when it ends the command with
-// status N, and what is printed, with one NAME=value set in the environment; messages name the
-// file F.aidl.
+// status N, and what is printed, with one option given as its switch NAME=value; messages name
+// the file F.aidl.
 struct Row {
     const char *text, *shape, *err = "", *env = nullptr, *out = "";
 };
@@ -14,10 +14,14 @@ void expectRows(std::initializer_list<Row> Rows)
 {
     for (const Row &r : Rows) {
         ScratchDir dir;
-        const std::string setting = r.env ? r.env : "", name = setting.substr(0, setting.find('='));
-        ScopedEnv env(r.env ? name.c_str() : "NUMMETH", r.env ? r.env + name.size() + 1 : nullptr);
+        const std::string setting = r.env ? r.env : "", name = setting.substr(0, setting.find('=')),
+                          value = setting.substr(name.size() + (r.env ? 1 : 0));
+        TesselOptions options;
+        options.debug = name == "ZQDEBUG";
+        options.showText = name == "ZQAIDLDEBUG";
+        options.methodCount = name == "NUMMETH" ? value.c_str() : nullptr;
         std::string file = r.text ? dir.write("F.aidl", r.text) : dir.path + "/F.aidl", parsed;
-        Result io = ended([&] { parsed = shape(tessel(file.c_str())); });
+        Result io = ended([&] { parsed = shape(tessel(file.c_str(), options)); });
         if (io.status >= 0)
             parsed = "ended " + std::to_string(io.status);
         for (size_t at; (at = io.err.find(file)) != std::string::npos;)

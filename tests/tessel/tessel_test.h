@@ -12,13 +12,6 @@
 #include "capture.h"
 #include "tessel.h"
 
-// Sets an environment variable (unsets it for null) until the end of the scope.
-struct ScopedEnv {
-    const char *name;
-    ScopedEnv(const char *Name, const char *Value) : name(Name) { Value ? setenv(Name, Value, 1) : unsetenv(Name); }
-    ~ScopedEnv() { unsetenv(name); }
-};
-
 // A fresh directory, removed with its contents at the end of the scope.
 struct ScratchDir {
     std::string path = std::filesystem::temp_directory_path() / "tesselXXXXXX";
