@@ -13,6 +13,8 @@
 //       4 descriptors  300 descriptors open on /dev/null
 //       5 handles      300 copies of its own binder
 //       6 die          the process exits in the middle of the call, without a reply
+//       7 slow         the int 7 after a second: a caller stopped and continued meanwhile
+//                      must still get it
 //     The driver checks the objects of a reply before it passes it on: it refuses 1 and 2 itself.
 //
 //   peer-hostile --release ... [--device /dev/binder] --evil [--detach] [--log FILE]
@@ -22,8 +24,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <list>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "peer.h"
@@ -35,7 +39,7 @@ using namespace peer;
 constexpr int32_t kDumpPriority = 8;
 constexpr int kMany = 300;
 
-enum HostileMethod : uint32_t { kOutside = 1, kOverlap, kForged, kDescriptors, kHandles, kDie };
+enum HostileMethod : uint32_t { kOutside = 1, kOverlap, kForged, kDescriptors, kHandles, kDie, kSlow };
 
 struct Node {
     std::vector<std::string> names;
@@ -111,6 +115,11 @@ void hostileReply(const Release &release, const Partition &partition, const Node
             writeLocalBinder(out, release, partition, node.id());
         return;
     case kDie: _exit(0); // the driver tells the caller that its call died with us
+    case kSlow:
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        out.i32(kExNone);
+        out.i32(7);
+        return;
     default: out.setStatus(kUnknownTransaction);
     }
 }
