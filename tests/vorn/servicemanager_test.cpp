@@ -104,45 +104,6 @@ TEST_F(ServiceManager, ColourMarksNamesAndInterfaces)
     EXPECT_EQ(runVorn({"vorn", "list"}).out, "Found 1 services:\n0\t\033[32;1mmedia\033[0;0m [\033[36;1mI\033[0;0m]\n");
 }
 
-// Android 15 from r6 answers checkService with a Service union around the binder.
-Bytes serviceUnion()
-{
-    return Bytes().u32(0).u32(1).u32(0).u32(1).u32(36).object(BINDER_TYPE_HANDLE, 1).u32(0xc).u32(0);
-}
-
-TEST_F(ServiceManager, CodesFollowTheNumberingThatTheReleaseOrTheProbeGives)
-{
-    struct Case {
-        const char *env, *sdk, *word;
-        std::vector<Answer> script;
-        std::vector<uint32_t> codes;
-    };
-    for (const Case &c : std::vector<Case>{
-             {"A16", "", "check", {handle(1)}, {3}},
-             {"A16", "", "list", {reply(Bytes().u32(0).u32(0))}, {6}},
-             {"A15R6", "35", "check", {reply(serviceUnion(), {20})}, {3}}, // forced: no probe
-             {"A15R6", "", "list", {reply(Bytes().u32(0).u32(0))}, {5}},
-             {nullptr, "35", "check", {status(-74), handle(1)}, {15, 2}},
-             {nullptr, "35", "check", {reply(Bytes().u32(0).u32(0)), reply(serviceUnion(), {20})}, {15, 3}},
-             {nullptr, "36", "check", {handle(1)}, {3}},
-             {nullptr, "34", "check", {handle(1)}, {2}},
-         }) {
-        VornTest::SetUp();
-        if (c.env)
-            env(c.env);
-        fake.props["ro.build.version.sdk"] = c.sdk;
-        fake.sent.clear();
-        fake.answer(c.script);
-        std::vector<std::string> words{"vorn", c.word, "package"};
-        Result r = runVorn(strcmp(c.word, "list") == 0 ? std::vector<std::string>{"vorn", "list"} : words);
-        EXPECT_EQ(r.err, "") << c.sdk;
-        std::vector<uint32_t> codes;
-        for (const Sent &sent : fake.sent)
-            codes.push_back(sent.code);
-        EXPECT_EQ(codes, c.codes) << (c.env ? c.env : "") << c.sdk;
-    }
-}
-
 std::vector<std::string> visited;
 
 TEST_F(ServiceManager, CallbackFormHandsOverEachName)
