@@ -184,10 +184,20 @@ int dumpMethods(Session &S, const char *ServiceName)
 
 int callService(Session &S, int argc, char **argv)
 {
+    const char *word = argv[2];
+    std::span<char *const> rest(argv + 3, size_t(argc - 3));
+    // Typed words follow a number or a builtin; a bad one ends the call before anything is sent.
+    Scanned number = scanInteger(word, INT32_MIN, UINT32_MAX);
+    bool typed = word[0] == '_' || (number.kind == Scanned::NUMBER && number.value != 0);
+    if (typed) {
+        Settings quiet = S.settings;
+        quiet.argTrace = false;
+        Writer check;
+        encodeWords(quiet, check, rest);
+    }
     int desc = lookUp(S, argv[1]);
     if (desc < 0)
         return 1;
-    const char *word = argv[2];
     uint32_t meth;
     std::optional<std::string> iface;
     std::optional<Interface> described;
@@ -199,7 +209,6 @@ int callService(Session &S, int argc, char **argv)
         meth = *code;
         args = request(S, nullptr);
     } else {
-        Scanned number = scanInteger(word, INT32_MIN, UINT32_MAX);
         if (number.kind == Scanned::OUT_OF_RANGE) {
             fprintf(stderr, "Method number %s is out of range: transaction codes have 32 bits\n", word);
             return 3;
@@ -222,9 +231,11 @@ int callService(Session &S, int argc, char **argv)
             meth = method->code;
             if (S.settings.debug)
                 printf("%s is method %d\n", word, int(meth));
-            encodeArguments(S.settings, args, std::span(argv + 3, size_t(argc - 3)), *method);
+            encodeArguments(S.settings, args, rest, *method);
         }
     }
+    if (typed)
+        encodeWords(S.settings, args, rest);
     if (meth == DUMP_TRANSACTION) {
         args = Writer();
         standardOutput(args);

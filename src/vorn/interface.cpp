@@ -6,6 +6,7 @@
 
 #include <strings.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
@@ -201,6 +202,93 @@ void encodeArguments(const Settings &S, Writer &Out, std::span<char *const> Word
             fprintf(stderr, "Arg %d:I don't know how to serialize type '%s' yet - assuming NULL\n", int(k),
                     arg.type.c_str());
             Out.u32(0);
+        }
+    }
+}
+
+} // namespace vorn
+
+namespace vorn {
+namespace {
+
+// One line naming the word and its type, and status 3: nothing is sent.
+[[noreturn]] void badWord(const char *Why, const char *Type, const char *Word)
+{
+    fprintf(stderr, "Argument '%s' %s %s\n", Word, Why, Type);
+    endProcess(3);
+}
+
+// A whole word that is a whole number within Min and Max.
+long long wholeNumber(const char *Type, const char *Word, long long Min, long long Max)
+{
+    char *end;
+    errno = 0;
+    long long value = strtoll(Word, &end, 10);
+    if (end == Word || *end || isspace(uint8_t(*Word)))
+        badWord("is not a whole number of type", Type, Word);
+    if (errno == ERANGE || value < Min || value > Max)
+        badWord("is out of range for type", Type, Word);
+    return value;
+}
+
+double finiteNumber(const char *Type, const char *Word, double Max)
+{
+    char *end;
+    double value = strtod(Word, &end);
+    if (end == Word || *end || isspace(uint8_t(*Word)) || !std::isfinite(value))
+        badWord("is not a finite number of type", Type, Word);
+    if (std::fabs(value) > Max)
+        badWord("is out of range for type", Type, Word);
+    return value;
+}
+
+} // namespace
+
+void encodeWords(const Settings &S, Writer &Out, std::span<char *const> Words)
+{
+    for (size_t k = 0; k < Words.size(); ++k) {
+        std::string_view type = Words[k];
+        if (type == "s16null") {
+            Out.u32(0xffffffff);
+            if (S.argTrace)
+                printf("CLI arg %d: s16null - Serialized null string\n", int(k));
+            continue;
+        }
+        bool known = type == "i32" || type == "i64" || type == "f" || type == "d" || type == "s16" || type == "b";
+        if (!known) {
+            fprintf(stderr, "Unknown argument type '%s': i32, i64, f, d, s16, s16null or b\n", Words[k]);
+            endProcess(3);
+        }
+        if (k + 1 == Words.size()) {
+            fprintf(stderr, "Argument type '%s' needs a value\n", Words[k]);
+            endProcess(3);
+        }
+        const char *word = Words[++k];
+        if (S.argTrace)
+            printf("CLI arg %d: %s %s - ", int(k - 1), Words[k - 1], word);
+        if (type == "i32" || type == "b") {
+            bool flag = type == "b" && (strcmp(word, "true") == 0 || strcmp(word, "false") == 0);
+            int32_t value =
+                flag ? strcmp(word, "true") == 0 : int32_t(wholeNumber(Words[k - 1], word, INT32_MIN, INT32_MAX));
+            if (type == "b")
+                value = value != 0;
+            Out.put(value);
+            if (S.argTrace)
+                printf(type == "b" ? "Serialized bool: %d\n" : "Serialized int: %d\n", value);
+        } else if (type == "i64") {
+            long long value = wholeNumber("i64", word, INT64_MIN, INT64_MAX);
+            Out.put(int64_t(value));
+            if (S.argTrace)
+                printf("Serialized long: %lld\n", value);
+        } else if (type == "f" || type == "d") {
+            double value = finiteNumber(Words[k - 1], word, type == "f" ? FLT_MAX : DBL_MAX);
+            type == "f" ? Out.put(float(value)) : Out.put(value);
+            if (S.argTrace)
+                printf("Serialized %s: %f\n", type == "f" ? "float" : "double", value);
+        } else {
+            Out.string16(word);
+            if (S.argTrace)
+                printf("Serialized string: %s\n", word);
         }
     }
 }

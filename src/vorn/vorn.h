@@ -314,6 +314,9 @@ std::optional<Interface> describe(const Settings &S, const char *Descriptor);
 void printMethods(const Settings &S, const char *Label, const Interface &I);
 // The argument bytes of a method from the command-line words, by declared type.
 void encodeArguments(const Settings &S, Writer &Out, std::span<char *const> Words, const Method &M);
+// The words after a method number or builtin, as TYPE VALUE pairs (i32, i64, f, d, s16, b;
+// s16null alone); a word that is not of its type ends the command with status 3.
+void encodeWords(const Settings &S, Writer &Out, std::span<char *const> Words);
 
 // ---- Binder state inspection ------------------------------------------------------------
 // One node or reference line of a process's state text, in the order of the file.

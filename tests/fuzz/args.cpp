@@ -1,6 +1,6 @@
-// The argument encoder: words from the input against a method of every argument type. The
-// first byte picks the method (low bits) and the ZQARG trace (top bit); the rest are the words,
-// NUL-separated.
+// The argument encoders: words from the input against a method of every argument type, or as
+// typed words. The first byte picks the method or the typed words (low bits) and the ZQARG
+// trace (top bit); the rest are the words, NUL-separated.
 #include "input.h"
 #include "vorn.h"
 
@@ -46,15 +46,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
 {
     Input in(Data, Size);
     uint8_t select = in.number<uint8_t>();
-    const vorn::Method &method = parsed->methods[(select & 0x7f) % parsed->methods.size()];
+    size_t choice = (select & 0x7f) % (parsed->methods.size() + 1); // the last: the typed words
     std::vector<std::string> words = in.words();
     Argv argv(words);
     settings.argTrace = select & 0x80;
     try {
         vorn::Writer bytes;
-        vorn::encodeArguments(settings, bytes, std::span(argv.argv(), words.size()), method);
-        // Every value takes whole 4-byte words, at least one each.
-        if (bytes.data().size() % 4 != 0 || bytes.data().size() < 4 * words.size())
+        std::span<char *const> given(argv.argv(), words.size());
+        if (choice == parsed->methods.size())
+            vorn::encodeWords(settings, bytes, given);
+        else
+            vorn::encodeArguments(settings, bytes, given, parsed->methods[choice]);
+        // Every value takes whole 4-byte words: at least one for each argument, or each pair of
+        // typed words.
+        size_t least = choice == parsed->methods.size() ? 2 * words.size() : 4 * words.size();
+        if (bytes.data().size() % 4 != 0 || bytes.data().size() < least)
             abort();
     } catch (const vorn::Quit &) {
     }

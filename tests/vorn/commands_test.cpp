@@ -144,6 +144,25 @@ TEST(Arguments, EncodedByTheirDeclaredTypes)
     }
 }
 
+// The bytes of each typed word, as libbinder writes its types; the machine shows a service
+// reading them, and the refusals.
+TEST(Words, EncodedAsTheirTypes)
+{
+    for (auto [words, bytes] : std::initializer_list<std::pair<std::vector<std::string>, std::string>>{
+             {{"i32", "-5", "i64", "-2"}, "fb ff ff ff fe ff ff ff ff ff ff ff"},
+             {{"f", "1.5", "d", "1.5"}, "00 00 c0 3f 00 00 00 00 00 00 f8 3f"},
+             {{"s16", "ab", "s16null"}, "02 00 00 00 61 00 62 00 00 00 00 00 ff ff ff ff"},
+             {{"b", "true", "b", "0", "b", "5"}, "01 00 00 00 00 00 00 00 01 00 00 00"},
+         }) {
+        std::vector<char *> argv;
+        for (std::string &word : words)
+            argv.push_back(word.data());
+        Writer w;
+        encodeWords(Settings(), w, argv);
+        EXPECT_EQ(hex(w.data()), bytes) << words[0];
+    }
+}
+
 TEST(Listing, PrintsTextAndHtmlByteForByte)
 {
     std::string dir = testing::TempDir() + "listing";
