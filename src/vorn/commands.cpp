@@ -133,17 +133,13 @@ std::optional<uint32_t> builtinCode(const char *Word)
     return ntohl(word);
 }
 
-// The descriptor object for our standard output, as the platform's own objects carry it:
-// the priority bits with the accepts-descriptors flag.
-Writer &standardOutput(Writer &W) { return W.object(binder_fd_object{BINDER_TYPE_FD, 0x17f, 1, 0}); }
-
 int dumpService(Session &S, int argc, char **argv)
 {
     int desc = lookUp(S, argv[1]);
     if (desc < 0)
         return 1;
     Writer args;
-    standardOutput(args);
+    descriptorObject(S, args, 1); // our standard output
     if (argc > 2) { // further words are the dump's own arguments
         args.u32(uint32_t(argc - 2));
         for (int i = 2; i < argc; ++i)
@@ -189,12 +185,9 @@ int callService(Session &S, int argc, char **argv)
     // Typed words follow a number or a builtin; a bad one ends the call before anything is sent.
     Scanned number = scanInteger(word, INT32_MIN, UINT32_MAX);
     bool typed = word[0] == '_' || (number.kind == Scanned::NUMBER && number.value != 0);
-    if (typed) {
-        Settings quiet = S.settings;
-        quiet.argTrace = false;
-        Writer check;
-        encodeWords(quiet, check, rest);
-    }
+    Writer words;
+    if (typed)
+        encodeWords(S, words, rest);
     int desc = lookUp(S, argv[1]);
     if (desc < 0)
         return 1;
@@ -235,10 +228,10 @@ int callService(Session &S, int argc, char **argv)
         }
     }
     if (typed)
-        encodeWords(S.settings, args, rest);
+        args.append(std::move(words));
     if (meth == DUMP_TRANSACTION) {
         args = Writer();
-        standardOutput(args);
+        descriptorObject(S, args, 1);
         fprintf(stderr, "Serializing my stdout\n");
     }
 

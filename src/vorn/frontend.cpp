@@ -86,7 +86,7 @@ int run(const Settings &Set, int argc, char **argv)
     if (int status = openDevice(session, space->device, sdk))
         return status;
     if (session.cls == CLASS_PROBED)
-        session.cls = session.hidl() ? 11 : probeNumbering(session);
+        session.cls = session.hidl() ? 14 : probeNumbering(session);
 
     // Words from the command word on; the namespace word is never counted as one of them.
     int words = argc - c;
@@ -145,7 +145,9 @@ int detectRelease(const Settings &S, const std::string &Sdk)
         std::string codename = *level == 35 ? device().property("ro.build.version.codename") : "";
         if (!codename.empty() && codename != "REL")
             return 16;
-        return *level < 29 ? 9 : *level == 29 ? 10 : *level < 35 ? 11 : *level == 35 ? CLASS_PROBED : 16;
+        if (*level >= 35)
+            return *level == 35 ? CLASS_PROBED : 16;
+        return *level < 29 ? 9 : *level == 29 ? 10 : *level == 30 ? 11 : *level < 33 ? 12 : *level - 20;
     }
     fprintf(stderr, "Unable to detect SDK version - This is highly unusual, but I can get by - assuming "
                     "Android 10 or later, use NOT10=1 if I'm wrong\n");
@@ -155,7 +157,10 @@ int detectRelease(const Settings &S, const std::string &Sdk)
         return 16;
     if (has(":15/"))
         return CLASS_PROBED;
-    return has(":11/") || has(":12/") || has(":13/") || has(":14/") || has("RPP") || has("30") ? 11 : 10;
+    for (auto [text, release] : {std::pair(":14/", 14), std::pair(":13/", 13), std::pair(":12/", 12)})
+        if (has(text))
+            return release;
+    return has(":11/") || has("RPP") || has("30") ? 11 : 10;
 }
 
 void help(const Settings &S, const char *progname)

@@ -4,6 +4,7 @@
 
 #include <tessel.h>
 
+#include <fcntl.h>
 #include <strings.h>
 
 #include <cctype>
@@ -231,6 +232,19 @@ long long wholeNumber(const char *Type, const char *Word, long long Min, long lo
     return value;
 }
 
+// A file opened read-only without waiting for a writer, as a pipe's reader would; the receiver
+// gets it blocking, as the platform's opens it.
+int openForReading(const char *Path)
+{
+    int fd = open(Path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        fprintf(stderr, "Argument '%s' cannot be opened for type fd: %s\n", Path, strerror(errno));
+        endProcess(3);
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 double finiteNumber(const char *Type, const char *Word, double Max)
 {
     char *end;
@@ -244,50 +258,74 @@ double finiteNumber(const char *Type, const char *Word, double Max)
 
 } // namespace
 
-void encodeWords(const Settings &S, Writer &Out, std::span<char *const> Words)
+void encodeWords(Session &S, Writer &Out, std::span<char *const> Words)
 {
     for (size_t k = 0; k < Words.size(); ++k) {
         std::string_view type = Words[k];
-        if (type == "s16null") {
-            Out.u32(0xffffffff);
-            if (S.argTrace)
-                printf("CLI arg %d: s16null - Serialized null string\n", int(k));
-            continue;
-        }
-        bool known = type == "i32" || type == "i64" || type == "f" || type == "d" || type == "s16" || type == "b";
+        bool alone = type == "s16null" || type == "null";
+        bool known = alone || type == "i32" || type == "i64" || type == "f" || type == "d" || type == "s16" ||
+                     type == "b" || type == "fd" || type == "nfd" || type == "handle";
         if (!known) {
-            fprintf(stderr, "Unknown argument type '%s': i32, i64, f, d, s16, s16null or b\n", Words[k]);
+            fprintf(stderr, "Unknown argument type '%s': i32, i64, f, d, s16, s16null, b, null, fd, nfd or handle\n",
+                    Words[k]);
             endProcess(3);
         }
-        if (k + 1 == Words.size()) {
+        if (!alone && k + 1 == Words.size()) {
             fprintf(stderr, "Argument type '%s' needs a value\n", Words[k]);
             endProcess(3);
         }
-        const char *word = Words[++k];
-        if (S.argTrace)
-            printf("CLI arg %d: %s %s - ", int(k - 1), Words[k - 1], word);
-        if (type == "i32" || type == "b") {
+        const char *word = alone ? "" : Words[++k];
+        if (S.settings.argTrace)
+            printf("CLI arg %d: %s%s%s - ", int(alone ? k : k - 1), type.data(), alone ? "" : " ", word);
+        if (type == "s16null") {
+            Out.u32(0xffffffff);
+            if (S.settings.argTrace)
+                printf("Serialized null string\n");
+        } else if (type == "null") {
+            nullBinder(S, Out);
+            if (S.settings.argTrace)
+                printf("Serialized null binder\n");
+        } else if (type == "i32" || type == "b") {
             bool flag = type == "b" && (strcmp(word, "true") == 0 || strcmp(word, "false") == 0);
-            int32_t value =
-                flag ? strcmp(word, "true") == 0 : int32_t(wholeNumber(Words[k - 1], word, INT32_MIN, INT32_MAX));
+            int32_t value = flag ? strcmp(word, "true") == 0 : int32_t(wholeNumber(type.data(), word, INT32_MIN, INT32_MAX));
             if (type == "b")
                 value = value != 0;
             Out.put(value);
-            if (S.argTrace)
+            if (S.settings.argTrace)
                 printf(type == "b" ? "Serialized bool: %d\n" : "Serialized int: %d\n", value);
         } else if (type == "i64") {
             long long value = wholeNumber("i64", word, INT64_MIN, INT64_MAX);
             Out.put(int64_t(value));
-            if (S.argTrace)
+            if (S.settings.argTrace)
                 printf("Serialized long: %lld\n", value);
         } else if (type == "f" || type == "d") {
-            double value = finiteNumber(Words[k - 1], word, type == "f" ? FLT_MAX : DBL_MAX);
+            double value = finiteNumber(type.data(), word, type == "f" ? FLT_MAX : DBL_MAX);
             type == "f" ? Out.put(float(value)) : Out.put(value);
-            if (S.argTrace)
+            if (S.settings.argTrace)
                 printf("Serialized %s: %f\n", type == "f" ? "float" : "double", value);
+        } else if (type == "fd" || type == "nfd") {
+            int fd = type == "nfd" ? int(wholeNumber("nfd", word, 0, INT32_MAX)) : openForReading(word);
+            if (type == "nfd" && fcntl(fd, F_GETFD) < 0)
+                badWord("is not an open descriptor for type", "nfd", word);
+            if (type == "fd")
+                Out.own(fd);
+            descriptorObject(S, Out, fd);
+            if (S.settings.argTrace)
+                printf("Serialized descriptor: %d\n", fd);
+        } else if (type == "handle") {
+            std::optional<uint32_t> stability;
+            int desc = getService(S, word, &stability);
+            if (desc < 0) {
+                if (desc != LOOKUP_NO_REPLY) // no reply has been reported already
+                    fprintf(stderr, "Unable to find service '%s'\n", word);
+                endProcess(1);
+            }
+            handleObject(S, Out, uint32_t(desc), stability);
+            if (S.settings.argTrace)
+                printf("Serialized handle: %d\n", desc);
         } else {
             Out.string16(word);
-            if (S.argTrace)
+            if (S.settings.argTrace)
                 printf("Serialized string: %s\n", word);
         }
     }

@@ -1,6 +1,8 @@
 // Parcels: the writer and its objects, the reader and the copied reply, String16 and text.
 #include "vorn.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -75,6 +77,22 @@ size_t Writer::buffer(std::span<const uint8_t> Data, std::optional<std::pair<siz
     buffersBytes += (copy.size() + 7) & ~uint64_t(7);
     this->object(object);
     return objects.size() - 1;
+}
+
+Writer &Writer::append(Writer &&Tail)
+{
+    for (uint64_t offset : Tail.objects)
+        objects.push_back(bytes.size() + offset);
+    bytes.insert(bytes.end(), Tail.bytes.begin(), Tail.bytes.end());
+    for (Owned &owned : Tail.descriptors)
+        descriptors.push_back(std::move(owned));
+    return *this;
+}
+
+Writer::Owned::~Owned()
+{
+    if (fd >= 0)
+        close(fd);
 }
 
 // Converted whatever its length: the bounded reader has already held it to the reply, and an

@@ -233,7 +233,39 @@ Writer request(const Session &S, const char *Interface)
     return parcel;
 }
 
-int getService(Session &S, const char *ServiceName)
+namespace {
+void stabilityWord(const Session &S, Writer &W, uint32_t Level)
+{
+    if (S.release().stability != Stability::None)
+        W.u32(S.release().stability == Stability::Versioned ? Level << 24 | 1 : Level);
+}
+} // namespace
+
+void nullBinder(const Session &S, Writer &W)
+{
+    W.put(flat_binder_object{BINDER_TYPE_BINDER, S.release().binderFlags, 0, 0}); // no offsets entry
+    stabilityWord(S, W, 0);
+}
+
+void handleObject(const Session &S, Writer &W, uint32_t Handle, std::optional<uint32_t> Stability)
+{
+    W.object(flat_binder_object{BINDER_TYPE_HANDLE, S.release().binderFlags, Handle, 0});
+    if (S.release().stability != Stability::None)
+        W.u32(Stability.value_or(0)); // passed on as received
+}
+
+void localBinder(const Session &S, Writer &W, uint64_t Address)
+{
+    W.object(flat_binder_object{BINDER_TYPE_BINDER, 0x113, Address, Address}); // priority 19, accepts fds
+    stabilityWord(S, W, S.space().level);
+}
+
+void descriptorObject(const Session &S, Writer &W, int Fd)
+{
+    W.object(binder_fd_object{BINDER_TYPE_FD, S.release().fdFlags, uint32_t(Fd), 0});
+}
+
+int getService(Session &S, const char *ServiceName, std::optional<uint32_t> *Stability)
 {
     if (!ServiceName)
         return 0;
@@ -273,6 +305,8 @@ int getService(Session &S, const char *ServiceName)
         fprintf(stderr, "android.os.IServiceManager::GET_SERVICE returned something that's not a strong handle!?\n");
         return -3;
     }
+    if (Stability && S.release().stability != Stability::None)
+        *Stability = Reader(reply.data, size_t(reply.offsets[0]) + sizeof(flat_binder_object)).u32();
     return int(uint32_t(located.object.handle));
 }
 
@@ -302,9 +336,9 @@ std::optional<std::string> getInterfaceOfDesc(Session &S, int Desc, std::string 
 
 int probeNumbering(Session &S)
 {
-    S.cls = 11; // the request header is the same in both numberings
+    S.cls = 14; // the request header is the same in both numberings
     // getServiceDebugInfo from r6 on, past the last code before
-    return askManager(S, 15, request(S, SM_INTERFACE)).kind == Outcome::REPLY ? 15 : 11;
+    return askManager(S, 15, request(S, SM_INTERFACE)).kind == Outcome::REPLY ? 15 : 14;
 }
 
 int listServices(Session &S, serviceFunc Each)

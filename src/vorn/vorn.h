@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vorn {
@@ -48,17 +49,21 @@ struct Namespace {
     const char *word;
     int value;
     const char *device;
-    bool hidl; // requests start with a C-string token and go out scatter-gather
+    bool hidl;      // requests start with a C-string token and go out scatter-gather
+    uint32_t level; // the stability of the binders a process of this side makes
 };
 constexpr std::array<Namespace, 3> NAMESPACES{{
-    {"binder", NS_BINDER, "/dev/binder", false},
-    {"vndbinder", NS_VNDBINDER, "/dev/vndbinder", false},
-    {"hwbinder", NS_HWBINDER, "/dev/hwbinder", true},
+    {"binder", NS_BINDER, "/dev/binder", false, 0x0c},
+    {"vndbinder", NS_VNDBINDER, "/dev/vndbinder", false, 0x03},
+    {"hwbinder", NS_HWBINDER, "/dev/hwbinder", true, 0},
 }};
 
 // ---- Releases ---------------------------------------------------------------------------
 // Everything that differs between Android releases lives in this one table.
 enum class ListStyle { PerIndex, Vector };
+// The word that follows each flattened binder: none, the plain level, or the level in the
+// versioned form (level << 24 | version 1) that a receiver refuses below version 1.
+enum class Stability { None, Level, Versioned };
 struct Release {
     int cls;
     uint32_t strictPolicy;
@@ -67,13 +72,18 @@ struct Release {
     ListStyle list;
     uint32_t lookupCode, listCode; // the service manager's checkService and listServices
     bool serviceUnion;             // checkService answers a Service union around the binder
+    Stability stability;
+    uint32_t binderFlags, fdFlags; // of a null or received binder and of a descriptor, as libbinder writes them
 };
-constexpr std::array<Release, 5> RELEASES{{
-    {9, 0x00400000, false, false, ListStyle::PerIndex, 2, 4, false},
-    {10, 0x80000000, true, false, ListStyle::PerIndex, 2, 4, false},
-    {11, 0x80000000, true, true, ListStyle::Vector, 2, 4, false}, // up to 15 before r6
-    {15, 0x80000000, true, true, ListStyle::Vector, 3, 5, true},  // getService2 came in at 2
-    {16, 0x80000000, true, true, ListStyle::Vector, 3, 6, false}, // checkService2 came in at 4
+constexpr std::array<Release, 8> RELEASES{{
+    {9, 0x00400000, false, false, ListStyle::PerIndex, 2, 4, false, Stability::None, 0x113, 0x17f},
+    {10, 0x80000000, true, false, ListStyle::PerIndex, 2, 4, false, Stability::None, 0x113, 0x17f},
+    {11, 0x80000000, true, true, ListStyle::Vector, 2, 4, false, Stability::Level, 0x113, 0x17f},
+    {12, 0x80000000, true, true, ListStyle::Vector, 2, 4, false, Stability::Versioned, 0x113, 0x17f},
+    {13, 0x80000000, true, true, ListStyle::Vector, 2, 4, false, Stability::Level, 0x13, 0x17f},
+    {14, 0x80000000, true, true, ListStyle::Vector, 2, 4, false, Stability::Level, 0x13, 0}, // and 15 before r6
+    {15, 0x80000000, true, true, ListStyle::Vector, 3, 5, true, Stability::Level, 0x13, 0}, // getService2 came in at 2
+    {16, 0x80000000, true, true, ListStyle::Vector, 3, 6, false, Stability::Level, 0x13, 0}, // checkService2 at 4
 }};
 // SDK 35 covers two numberings of the service manager; a probe tells them apart.
 constexpr int CLASS_PROBED = 35;
@@ -105,10 +115,11 @@ struct Session {
     // a sign of a request header built for another release.
     bool headerProven = false;
     const Release &release() const { return releaseOf(cls); }
-    bool hidl() const
+    const Namespace &space() const
     {
-        return std::any_of(NAMESPACES.begin(), NAMESPACES.end(), [&](auto &N) { return N.value == ns && N.hidl; });
+        return *std::find_if(NAMESPACES.begin(), NAMESPACES.end(), [&](auto &N) { return N.value == ns; });
     }
+    bool hidl() const { return space().hidl; }
 };
 // The class for the environment and the system properties; may print the detection warning.
 int detectRelease(const Settings &S, const std::string &Sdk);
@@ -163,6 +174,10 @@ public:
     // A scatter-gather buffer object over a copy of Data, flags 1 with a parent: its index
     // among the objects, for children to name it as their parent.
     size_t buffer(std::span<const uint8_t> Data, std::optional<std::pair<size_t, uint64_t>> Parent = {});
+    // Takes a descriptor that the parcel's object names, to close it with the parcel.
+    void own(int Fd) { descriptors.emplace_back(Fd); }
+    // The bytes and objects of a writer without buffers, after ours.
+    Writer &append(Writer &&Tail);
     std::span<const uint8_t> data() const { return bytes; }
     std::span<const uint64_t> offsets() const { return objects; }
     uint64_t buffersSize() const { return buffersBytes; } // every buffer rounded up to 8
@@ -172,6 +187,14 @@ private:
     std::vector<uint64_t> objects;
     std::deque<std::vector<uint8_t>> buffers; // never moved while the writer lives
     uint64_t buffersBytes = 0;
+    struct Owned {
+        explicit Owned(int Fd) : fd(Fd) {}
+        Owned(Owned &&Other) noexcept : fd(std::exchange(Other.fd, -1)) {}
+        Owned &operator=(Owned &&) = delete;
+        ~Owned();
+        int fd;
+    };
+    std::vector<Owned> descriptors;
 };
 
 // A reply, copied out of the receive area: its buffer goes back to the driver at once, so no
@@ -280,11 +303,20 @@ constexpr const char *HW_SM_INTERFACE = "android.hidl.manager@1.0::IServiceManag
 
 // A request parcel that starts with the release's header and the interface token.
 Writer request(const Session &S, const char *Interface);
+// Objects as the release's libbinder flattens them, each followed by the stability word where
+// the release writes one: a null binder, a handle received with the word Stability, a binder
+// of our own at Address, and a descriptor of ours.
+void nullBinder(const Session &S, Writer &W);
+void handleObject(const Session &S, Writer &W, uint32_t Handle, std::optional<uint32_t> Stability);
+void localBinder(const Session &S, Writer &W, uint64_t Address);
+void descriptorObject(const Session &S, Writer &W, int Fd);
 // The class of an SDK 35 device, from the manager's answer to its last read-only code.
 int probeNumbering(Session &S);
 using serviceFunc = int (*)(Session &, const char *);
 constexpr int LOOKUP_NO_REPLY = -2; // the manager gave no reply at all
-int getService(Session &S, const char *ServiceName);
+// The handle of a service, or a negative value; Stability, when given, receives the word the
+// manager wrote after the handle, where its release writes one.
+int getService(Session &S, const char *ServiceName, std::optional<uint32_t> *Stability = nullptr);
 // The interface a handle names; nullopt after saying why not, or with the driver's refusal
 // in Why when Why is given.
 std::optional<std::string> getInterfaceOfDesc(Session &S, int Desc, std::string *Why = nullptr);
@@ -314,9 +346,10 @@ std::optional<Interface> describe(const Settings &S, const char *Descriptor);
 void printMethods(const Settings &S, const char *Label, const Interface &I);
 // The argument bytes of a method from the command-line words, by declared type.
 void encodeArguments(const Settings &S, Writer &Out, std::span<char *const> Words, const Method &M);
-// The words after a method number or builtin, as TYPE VALUE pairs (i32, i64, f, d, s16, b;
-// s16null alone); a word that is not of its type ends the command with status 3.
-void encodeWords(const Settings &S, Writer &Out, std::span<char *const> Words);
+// The words after a method number or builtin, as TYPE VALUE pairs (i32, i64, f, d, s16, b, fd,
+// nfd, handle; s16null and null alone); a word that is not of its type ends the command with
+// status 3, a handle of no service with status 1.
+void encodeWords(Session &S, Writer &Out, std::span<char *const> Words);
 
 // ---- Binder state inspection ------------------------------------------------------------
 // One node or reference line of a process's state text, in the order of the file.

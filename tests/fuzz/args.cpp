@@ -23,6 +23,8 @@ const char *const INTERFACE = "package f;\ninterface IA {\n"
                               "}\n";
 std::string dir;
 vorn::Settings settings;
+// No device behind it: a handle word's lookup fails as the driver would refuse it.
+vorn::Session session{settings, -1, {}, vorn::NS_BINDER, 12, false};
 std::optional<vorn::Interface> parsed;
 
 } // namespace
@@ -54,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
         vorn::Writer bytes;
         std::span<char *const> given(argv.argv(), words.size());
         if (choice == parsed->methods.size())
-            vorn::encodeWords(settings, bytes, given);
+            vorn::encodeWords(session, bytes, given);
         else
             vorn::encodeArguments(settings, bytes, given, parsed->methods[choice]);
         // Every value takes whole 4-byte words: at least one for each argument, or each pair of

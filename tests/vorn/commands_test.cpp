@@ -144,22 +144,39 @@ TEST(Arguments, EncodedByTheirDeclaredTypes)
     }
 }
 
-// The bytes of each typed word, as libbinder writes its types; the machine shows a service
-// reading them, and the refusals.
+// The bytes of each typed word, as each release's libbinder writes its types, and where the
+// objects among them lie; the machine shows a service reading them, and the refusals.
 TEST(Words, EncodedAsTheirTypes)
 {
-    for (auto [words, bytes] : std::initializer_list<std::pair<std::vector<std::string>, std::string>>{
-             {{"i32", "-5", "i64", "-2"}, "fb ff ff ff fe ff ff ff ff ff ff ff"},
-             {{"f", "1.5", "d", "1.5"}, "00 00 c0 3f 00 00 00 00 00 00 f8 3f"},
-             {{"s16", "ab", "s16null"}, "02 00 00 00 61 00 62 00 00 00 00 00 ff ff ff ff"},
-             {{"b", "true", "b", "0", "b", "5"}, "01 00 00 00 00 00 00 00 01 00 00 00"},
+    const std::string zeros16 = " 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
+    struct Row {
+        int cls;
+        std::vector<std::string> words;
+        std::string bytes;
+        std::vector<uint64_t> offsets;
+    };
+    for (Row row : std::initializer_list<Row>{
+             {9, {"i32", "-5", "i64", "-2"}, "fb ff ff ff fe ff ff ff ff ff ff ff", {}},
+             {9, {"f", "1.5", "d", "1.5"}, "00 00 c0 3f 00 00 00 00 00 00 f8 3f", {}},
+             {9, {"s16", "ab", "s16null"}, "02 00 00 00 61 00 62 00 00 00 00 00 ff ff ff ff", {}},
+             {9, {"b", "true", "b", "0", "b", "5"}, "01 00 00 00 00 00 00 00 01 00 00 00", {}},
+             // a null binder is never listed among the objects; its stability word follows from 11
+             {10, {"null"}, "85 2a 62 73 13 01 00 00" + zeros16, {}},
+             {11, {"null"}, "85 2a 62 73 13 01 00 00" + zeros16 + " 00 00 00 00", {}},
+             {12, {"null"}, "85 2a 62 73 13 01 00 00" + zeros16 + " 01 00 00 00", {}},
+             {13, {"i32", "1", "null"}, "01 00 00 00 85 2a 62 73 13 00 00 00" + zeros16 + " 00 00 00 00", {}},
+             {13, {"i32", "1", "nfd", "0"}, "01 00 00 00 85 2a 64 66 7f 01 00 00" + zeros16, {4}},
+             {14, {"nfd", "2"}, "85 2a 64 66 00 00 00 00 02 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", {0}},
          }) {
         std::vector<char *> argv;
-        for (std::string &word : words)
+        for (std::string &word : row.words)
             argv.push_back(word.data());
+        Settings settings;
+        Session session{settings, -1, {}, NS_BINDER, row.cls, false};
         Writer w;
-        encodeWords(Settings(), w, argv);
-        EXPECT_EQ(hex(w.data()), bytes) << words[0];
+        encodeWords(session, w, argv);
+        EXPECT_EQ(hex(w.data()), row.bytes) << row.cls << row.words[0];
+        EXPECT_EQ(std::vector<uint64_t>(w.offsets().begin(), w.offsets().end()), row.offsets) << row.cls;
     }
 }
 

@@ -133,11 +133,13 @@ INSTANTIATE_TEST_SUITE_P(
         ReleaseRow{nullptr, "1", "30", "x/30/RPP", 9, false}, // NOT10 beats sdk and fingerprint
         ReleaseRow{nullptr, nullptr, "28", "", 9, false},
         ReleaseRow{nullptr, nullptr, "29", "build:20230530:user", 10, false}, // no "30" test
-        ReleaseRow{nullptr, nullptr, "30", "", 11, false}, ReleaseRow{nullptr, nullptr, "34", "", 11, false},
+        ReleaseRow{nullptr, nullptr, "30", "", 11, false}, ReleaseRow{nullptr, nullptr, "32", "", 12, false},
+        ReleaseRow{nullptr, nullptr, "33", "", 13, false}, ReleaseRow{nullptr, nullptr, "34", "", 14, false},
         ReleaseRow{nullptr, nullptr, "35", "", CLASS_PROBED, false}, ReleaseRow{nullptr, nullptr, "36", "", 16, false},
         ReleaseRow{nullptr, nullptr, "35", "", 16, false, "Baklava"}, // a preview of 16
         ReleaseRow{nullptr, nullptr, "35", "", CLASS_PROBED, false, "REL"},
         ReleaseRow{nullptr, nullptr, "", "google/o/o:11/RQ3A.211001.001/1:user/release-keys", 11, true},
+        ReleaseRow{nullptr, nullptr, "", "google/o/o:13/TQ3A.230901.001/1:user/release-keys", 13, true},
         ReleaseRow{nullptr, nullptr, "", "google/o/o:16/BP2A.250605.031/1:user/release-keys", 16, true},
         ReleaseRow{nullptr, nullptr, "", "google/o/o:15/AP4A.250105.002/1:user/release-keys", CLASS_PROBED, true},
         ReleaseRow{nullptr, nullptr, "", "google/x/RPP1.200123", 11, true},
