@@ -85,6 +85,7 @@ public:
     int ioctl(int Fd, unsigned long Request, void *Arg) override;
     const void *map(int Fd, size_t Length) override;
     std::string property(const char *Name) override { return props.count(Name) ? props[Name] : ""; }
+    int poll(int, int) override { return script.empty() ? 0 : 1; } // a script run out is a silent driver
 
 private:
     std::deque<std::optional<std::vector<uint8_t>>> script; // nullopt: an interrupted read

@@ -140,7 +140,7 @@ int dumpService(Session &S, int argc, char **argv)
         return 1;
     Writer args;
     descriptorObject(S, args, 1); // our standard output
-    if (argc > 2) { // further words are the dump's own arguments
+    if (argc > 2) {               // further words are the dump's own arguments
         args.u32(uint32_t(argc - 2));
         for (int i = 2; i < argc; ++i)
             args.string16(argv[i]);
@@ -301,6 +301,74 @@ int callService(Session &S, int argc, char **argv)
     return dumpReply(S, reply);
 }
 
+// The node of the result receiver we host: any address of ours names it.
+const char RECEIVER = 0;
+constexpr const char *RECEIVER_INTERFACE = "com.android.internal.os.IResultReceiver";
+
+// The result code of IResultReceiver.send (code 1), after the header of the release's requests.
+std::optional<int32_t> resultCode(const Session &S, const Received &Call)
+{
+    Reader reader(Call.data);
+    const Release &release = S.release();
+    reader.u32(); // strict mode
+    if (release.workSourceWord)
+        reader.u32();
+    if (release.namespaceWord)
+        reader.u32();
+    auto token = reader.string16();
+    auto code = reader.u32();
+    if (Call.code != 1 || !token || UTF16ToUTF8(*token) != RECEIVER_INTERFACE || !code)
+        return std::nullopt;
+    return int32_t(*code);
+}
+
+// A service's shell command on our standard streams; the status is its result's low 8 bits.
+int shellCommand(Session &S, int argc, char **argv)
+{
+    int desc = lookUp(S, argv[1]);
+    if (desc < 0)
+        return 1;
+    Writer args;
+    for (int fd : {0, 1, 2})
+        descriptorObject(S, args, fd);
+    args.u32(uint32_t(argc - 2));
+    for (int i = 2; i < argc; ++i)
+        args.string16(argv[i]);
+    nullBinder(S, args); // no shell callback
+    uint64_t node = uint64_t(uintptr_t(&RECEIVER));
+    localBinder(S, args, node);
+    Outcome o = transact(S, desc, SHELL_COMMAND_TRANSACTION, args, nullptr);
+    if (!o.answered()) {
+        sayWhy(o);
+        fprintf(stderr, "No reply to the command of %s\n", argv[1]);
+        return 1;
+    }
+    if (S.settings.debug)
+        report(S, o.reply);
+    if (o.kind == Outcome::STATUS && o.status != 0) {
+        fprintf(stderr, "The command of %s was refused with status %d (%s)\n", argv[1], o.status,
+                errorText(o.status).c_str());
+        return 1;
+    }
+    double seconds = S.settings.timeout > 0 ? S.settings.timeout : 10;
+    Outcome result = awaitCall(S, node, seconds);
+    if (result.kind == Outcome::TIMEOUT) {
+        fprintf(stderr, "%s cmd: no result within %g s\n", argv[1], seconds);
+        return 1;
+    }
+    if (!result.answered()) {
+        sayWhy(result);
+        fprintf(stderr, "No result from the command of %s\n", argv[1]);
+        return 1;
+    }
+    auto code = resultCode(S, report(S, result.reply));
+    if (!code) {
+        fprintf(stderr, "The result of the command of %s is not a result receiver's\n", argv[1]);
+        return 1;
+    }
+    return int(uint32_t(*code) & 0xff);
+}
+
 } // namespace
 
 const Command METHODS{"methods", "       %n [ns] methods  SERVICE   # %gTo list methods (if AIDL is loaded)%r\n",
@@ -320,6 +388,11 @@ const Command CALL{"call",
                    "call requires more arguments: service name, method, and optional paramters to the method\n",
                    2,
                    callService};
+
+const Command CMD{"cmd", "       %n [ns] cmd   SERVICE [ARG...]  %g# As per 'cmd' tool%r\n",
+                  false, 2,
+                  ANY,   "cmd requires a service name\n",
+                  2,     shellCommand};
 
 const Command DUMP{"dump", "       %n [ns] dump  SERVICE  %g# As per 'dumpsys' tool%r\n",
                    false,  2,

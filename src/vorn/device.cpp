@@ -2,6 +2,7 @@
 #include "vorn.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -90,6 +91,11 @@ struct RealDevice : Device {
     {
         void *area = mmap(nullptr, Length, PROT_READ, MAP_PRIVATE | MAP_NORESERVE, Fd, 0);
         return area == MAP_FAILED ? nullptr : area;
+    }
+    int poll(int Fd, int Milliseconds) override
+    {
+        pollfd wait{Fd, POLLIN, 0};
+        return ::poll(&wait, 1, Milliseconds) > 0 ? 1 : 0; // an interrupted wait is taken up by the caller
     }
     std::string property(const char *Name) override
     {

@@ -2,6 +2,7 @@
 #include "vorn.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,7 +13,7 @@ namespace vorn {
 namespace {
 
 // Every command, in the order of the usage.
-constexpr std::array<const Command *, 7> COMMANDS{&LIST, &CHECK, &METHODS, &CALL, &DUMP, &USERS, &OWNER};
+constexpr std::array<const Command *, 8> COMMANDS{&LIST, &CHECK, &METHODS, &CALL, &DUMP, &CMD, &USERS, &OWNER};
 
 std::optional<int> sdkLevel(const std::string &Sdk)
 {
@@ -54,6 +55,10 @@ int run(const Settings &Set, int argc, char **argv)
     if (argc < 2) {
         help(Set, progname);
         return 0;
+    }
+    if (Set.timeoutText && Set.timeout <= 0) {
+        fprintf(stderr, "ZQTIMEOUT must be a positive number of seconds, not '%s'\n", Set.timeoutText);
+        return 3;
     }
     // The namespace word first: the vendor's manager follows the vendor partition's release,
     // which may be older than the system's.
@@ -119,6 +124,12 @@ Settings readSettings()
     s.aidlDir = getenv("ZQAIDL_DIR");
     s.methodCount = getenv("NUMMETH");
     s.aidlText = getenv("ZQAIDLDEBUG") != nullptr;
+    if ((s.timeoutText = getenv("ZQTIMEOUT"))) {
+        char *end;
+        double seconds = strtod(s.timeoutText, &end);
+        if (end != s.timeoutText && !*end && std::isfinite(seconds) && seconds > 0)
+            s.timeout = seconds;
+    }
     s.outTerminal = isatty(1);
     s.errTerminal = isatty(2);
     for (auto [variable, cls] :

@@ -287,7 +287,8 @@ void encodeWords(Session &S, Writer &Out, std::span<char *const> Words)
                 printf("Serialized null binder\n");
         } else if (type == "i32" || type == "b") {
             bool flag = type == "b" && (strcmp(word, "true") == 0 || strcmp(word, "false") == 0);
-            int32_t value = flag ? strcmp(word, "true") == 0 : int32_t(wholeNumber(type.data(), word, INT32_MIN, INT32_MAX));
+            int32_t value =
+                flag ? strcmp(word, "true") == 0 : int32_t(wholeNumber(type.data(), word, INT32_MIN, INT32_MAX));
             if (type == "b")
                 value = value != 0;
             Out.put(value);

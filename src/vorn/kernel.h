@@ -20,6 +20,7 @@ constexpr uint32_t BC_ACQUIRE = 0x40046305;
 constexpr uint32_t BC_RELEASE = 0x40046306;
 constexpr uint32_t BC_INCREFS_DONE = 0x40106308;
 constexpr uint32_t BC_ACQUIRE_DONE = 0x40106309;
+constexpr uint32_t BC_ENTER_LOOPER = 0x630c;
 
 constexpr uint32_t BR_ERROR = 0x80047200;
 constexpr uint32_t BR_OK = 0x7201;

@@ -3,6 +3,7 @@
 #include "vorn.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 
 namespace vorn {
@@ -125,8 +126,30 @@ Outcome failed(const Session &S, Outcome::Kind Kind, uint32_t Code, uint32_t Met
     return o;
 }
 
-// Walks the return stream code by code, reading again until the reply or a refusal arrives.
-Outcome awaitReply(Session &S, uint32_t Method, const char *Interface, std::span<uint8_t> Buf, size_t ReadLen)
+// What a walk waits for: the reply to our transaction, or with Node a one-way call to that
+// node of ours, until the deadline when there is one.
+struct Awaited {
+    uint64_t node = 0;
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+};
+
+// Whether the driver has work for us before the deadline (at once when there is none).
+bool workArrives(const Session &S, const Awaited &A)
+{
+    while (A.deadline) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(*A.deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        if (device().poll(S.fd, int(std::min<int64_t>(left.count(), INT32_MAX))))
+            return true;
+    }
+    return true;
+}
+
+// Walks the return stream code by code, reading again until the reply (or the awaited call)
+// or a refusal arrives.
+Outcome awaitReply(Session &S, uint32_t Method, const char *Interface, std::span<uint8_t> Buf, size_t ReadLen,
+                   const Awaited &Wanted = {})
 {
     for (;;) {
         Answers answers;
@@ -162,8 +185,10 @@ Outcome awaitReply(Session &S, uint32_t Method, const char *Interface, std::span
             case BR_DECREFS: continue;
             case BR_INCREFS: answers.add(BC_INCREFS_DONE, *payload.record<binder_ptr_cookie>()); continue;
             case BR_ACQUIRE: answers.add(BC_ACQUIRE_DONE, *payload.record<binder_ptr_cookie>()); continue;
-            case BR_TRANSACTION: { // no node of ours takes calls: refused, its buffer handed back
-                auto incoming = *payload.record<binder_transaction_data>();
+            case BR_TRANSACTION: { // only the awaited call is taken: others refused, their buffers handed back
+                auto incoming = *Reader(payload).record<binder_transaction_data>();
+                if (Wanted.node && incoming.target == Wanted.node && (incoming.flags & TF_ONE_WAY))
+                    break;
                 answers.add(BC_FREE_BUFFER, incoming.buffer);
                 if (!(incoming.flags & TF_ONE_WAY)) {
                     static const int32_t unknownTransaction = -74;
@@ -175,7 +200,10 @@ Outcome awaitReply(Session &S, uint32_t Method, const char *Interface, std::span
                 }
                 continue;
             }
-            case BR_REPLY: break;
+            case BR_REPLY:
+                if (!Wanted.node)
+                    break;
+                [[fallthrough]];
             default:
                 fprintf(stderr, "Encountered unexpected code: %s\n", codeToText(code).c_str());
                 result = failed(S, Outcome::BROKEN, code, Method, Interface);
@@ -213,6 +241,8 @@ Outcome awaitReply(Session &S, uint32_t Method, const char *Interface, std::span
             exchange(S, answers.bytes, {});
         if (result)
             return std::move(*result);
+        if (!workArrives(S, Wanted))
+            return Outcome{Outcome::TIMEOUT, {}, 0, {}};
         auto read = exchange(S, {}, Buf);
         if (!read)
             return failed(S, Outcome::BROKEN, 0, Method, Interface);
@@ -326,6 +356,21 @@ Outcome transact(Session &S, int Handle, uint32_t Code, const Writer &Parcel, co
     if (!read)
         return failed(S, Outcome::BROKEN, 0, Code, Interface);
     return awaitReply(S, Code, Interface, buf, *read);
+}
+
+Outcome awaitCall(Session &S, uint64_t Node, double Seconds)
+{
+    uint32_t enter = BC_ENTER_LOOPER; // only a looper is handed work for the process
+    exchange(S, std::span(reinterpret_cast<const uint8_t *>(&enter), sizeof enter), {});
+    Awaited wanted{Node, std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                                std::chrono::duration<double>(Seconds))};
+    uint8_t buf[2048];
+    if (!workArrives(S, wanted))
+        return Outcome{Outcome::TIMEOUT, {}, 0, {}};
+    auto read = exchange(S, {}, buf);
+    if (!read)
+        return failed(S, Outcome::BROKEN, 0, 0, nullptr);
+    return awaitReply(S, 0, nullptr, buf, *read, wanted);
 }
 
 void sayWhy(const Outcome &O)

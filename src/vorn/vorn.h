@@ -29,6 +29,8 @@ struct Settings {
     const char *methodCount = nullptr;             // the AIDL parser's method table size (NUMMETH)
     bool aidlText = false;                         // the AIDL parser prints the cleaned text and ends
     int forcedRelease = 0;                         // the class the environment forces, 0 when none
+    const char *timeoutText = nullptr;             // ZQTIMEOUT as given
+    double timeout = 0;                            // its seconds, 0 when not a positive number
     // The escape when colour is on, else the empty string.
     const char *paint(const char *Escape) const { return color ? Escape : ""; }
 };
@@ -82,7 +84,7 @@ constexpr std::array<Release, 8> RELEASES{{
     {12, 0x80000000, true, true, ListStyle::Vector, 2, 4, false, Stability::Versioned, 0x113, 0x17f},
     {13, 0x80000000, true, true, ListStyle::Vector, 2, 4, false, Stability::Level, 0x13, 0x17f},
     {14, 0x80000000, true, true, ListStyle::Vector, 2, 4, false, Stability::Level, 0x13, 0}, // and 15 before r6
-    {15, 0x80000000, true, true, ListStyle::Vector, 3, 5, true, Stability::Level, 0x13, 0}, // getService2 came in at 2
+    {15, 0x80000000, true, true, ListStyle::Vector, 3, 5, true, Stability::Level, 0x13, 0},  // getService2 came in at 2
     {16, 0x80000000, true, true, ListStyle::Vector, 3, 6, false, Stability::Level, 0x13, 0}, // checkService2 at 4
 }};
 // SDK 35 covers two numberings of the service manager; a probe tells them apart.
@@ -97,6 +99,7 @@ struct Device {
     virtual int ioctl(int Fd, unsigned long Request, void *Arg) = 0; // -1 with errno on failure
     virtual const void *map(int Fd, size_t Length) = 0;              // nullptr with errno on failure
     virtual std::string property(const char *Name) = 0;              // empty when missing
+    virtual int poll(int Fd, int Milliseconds) = 0; // 1 when there is work to read, 0 when the time ran out
 };
 Device &device();
 void setDevice(Device *D); // nullptr restores the real device
@@ -270,8 +273,8 @@ Scanned scanInteger(const char *Word, long long Min, long long Max);
 // What became of a transaction: the one place that tells a reply, a status-only reply and
 // the driver's refusals apart.
 struct Outcome {
-    enum Kind { REPLY, STATUS, FAILED, DEAD, FROZEN, BROKEN } kind;
-    Received reply;     // REPLY and STATUS
+    enum Kind { REPLY, STATUS, FAILED, DEAD, FROZEN, BROKEN, TIMEOUT } kind;
+    Received reply;     // REPLY and STATUS; for a call awaited, the call
     int32_t status = 0; // STATUS
     std::string why;    // FAILED: the words for it, for the caller to place
     bool answered() const { return kind == REPLY || kind == STATUS; }
@@ -280,6 +283,9 @@ struct Outcome {
 // reference counts, refuses incoming transactions, frees every buffer it is given, and
 // retries an interrupted exchange. Interface names the request in messages only.
 Outcome transact(Session &S, int Handle, uint32_t Code, const Writer &Parcel, const char *Interface);
+// Waits as a looper, at most Seconds, for a one-way call to our node Node, refusing any other;
+// REPLY with the call, or TIMEOUT.
+Outcome awaitCall(Session &S, uint64_t Node, double Seconds);
 // Says why a transaction has no reply where the driver's refusal was left to its caller.
 void sayWhy(const Outcome &O);
 // Drops the strong reference only: the tool never takes a weak one.
@@ -380,7 +386,7 @@ struct Command {
 };
 constexpr int ANY = 1 << 30;
 // Each room's commands, in the order of the usage.
-extern const Command LIST, CHECK, METHODS, CALL, DUMP, USERS, OWNER;
+extern const Command LIST, CHECK, METHODS, CALL, DUMP, CMD, USERS, OWNER;
 
 void help(const Settings &S, const char *progname);
 int vornMain(int argc, char **argv);

@@ -31,14 +31,15 @@ constexpr ManagerCodes kCodes15r6{1, 2, 3, 0, 4, 5, 8, 15, true};
 constexpr ManagerCodes kCodes16{1, 2, 3, 4, 5, 6, 9, 16, false};
 
 constexpr Release kReleases[] = {
-    // name, strict mode, work source, namespace, stability, AIDL manager, ping word, debug, codes
-    {"9", 0x00400000, false, false, false, false, true, false, kCodes11},
-    {"10", 0x80000000, true, false, false, false, true, false, kCodes11},
-    {"11", 0x80000000, true, true, true, true, false, true, kCodes11},
-    {"12", 0x80000000, true, true, true, true, false, true, kCodes12},
-    {"15", 0x80000000, true, true, true, true, false, true, kCodes15},
-    {"15r6", 0x80000000, true, true, true, true, false, true, kCodes15r6},
-    {"16", 0x80000000, true, true, true, true, false, true, kCodes16},
+    // name, strict mode, work source, namespace, stability, AIDL manager, ping word, debug, codes,
+    // versioned stability, binder flags, descriptor flags
+    {"9", 0x00400000, false, false, false, false, true, false, kCodes11, false, 0x113, 0x17f},
+    {"10", 0x80000000, true, false, false, false, true, false, kCodes11, false, 0x113, 0x17f},
+    {"11", 0x80000000, true, true, true, true, false, true, kCodes11, false, 0x113, 0x17f},
+    {"12", 0x80000000, true, true, true, true, false, true, kCodes12, true, 0x113, 0x17f},
+    {"15", 0x80000000, true, true, true, true, false, true, kCodes15, false, 0x13, 0},
+    {"15r6", 0x80000000, true, true, true, true, false, true, kCodes15r6, false, 0x13, 0},
+    {"16", 0x80000000, true, true, true, true, false, true, kCodes16, false, 0x13, 0},
 };
 
 std::string g_programName = "peer";
@@ -424,14 +425,24 @@ void writeLocalBinder(ParcelWriter &out, const Release &release, const Partition
 {
     out.localObject(binder, binder);
     if (release.stabilityWords)
-        out.i32(partition.stability);
+        out.i32(stabilityWord(release, partition.stability));
 }
 
 void writeNullBinder(ParcelWriter &out, const Release &release)
 {
     out.localObject(0, 0);
     if (release.stabilityWords)
-        out.i32(0);
+        out.i32(stabilityWord(release, 0));
+}
+
+int32_t stabilityWord(const Release &release, int32_t level)
+{
+    return release.versionedStability ? int32_t(uint32_t(level) << 24 | 1) : level;
+}
+
+bool stabilityAccepted(const Release &release, int32_t word)
+{
+    return !release.versionedStability || (word & 0xff) >= 1;
 }
 
 namespace {

@@ -73,6 +73,9 @@ struct Release {
     bool pingStatusWord;     // a ping is answered with a 32-bit status rather than nothing
     bool debugBuiltins;      // DEBUG_PID and EXTENSION transactions are answered
     ManagerCodes manager;
+    bool versionedStability;  // 12: the stability word is level << 24 | version, version at least 1
+    uint32_t binderFlags;     // what the release's writer puts on a null or passed-on binder
+    uint32_t descriptorFlags; // and on a descriptor
 };
 const Release *findRelease(std::string_view name);
 // The names findRelease knows, for usage messages: "9|10|...".
@@ -165,6 +168,10 @@ bool enforceInterface(ParcelReader &in, const Release &release, const Partition 
 // A binder object as written by a release that may follow it with its stability word.
 void writeLocalBinder(ParcelWriter &out, const Release &release, const Partition &partition, binder_uintptr_t binder);
 void writeNullBinder(ParcelWriter &out, const Release &release);
+// The stability word of a level as the release writes it, and whether the release's reader
+// takes a word (12 refuses a versioned word below version 1, null binders included).
+int32_t stabilityWord(const Release &release, int32_t level);
+bool stabilityAccepted(const Release &release, int32_t word);
 
 constexpr std::u16string_view kServiceManagerDescriptor = u"android.os.IServiceManager";
 // The tags of the Service union: the service with what the manager knows of it, or the

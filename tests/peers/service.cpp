@@ -32,6 +32,7 @@ using namespace peer;
 
 constexpr uint32_t kMortalQuit = 1;
 constexpr int32_t kExIllegalState = -5;
+constexpr int32_t kInvalidOperation = -38;
 constexpr uint32_t kHidlAdd = 2;
 constexpr int32_t kDefaultDumpPriority = 8;
 const std::u16string kMortal = u"com.example.vorn.IMortal";
@@ -94,6 +95,8 @@ public:
         writeException(out_, exception, message, code);
     }
     ParcelWriter &out() { return out_; }
+    ParcelReader &in() { return in_; }
+    void refuse(int32_t status) { fail(status); }
 
 private:
     void fail(int32_t status)
@@ -143,6 +146,8 @@ public:
             reap(widen(*victim_));
             victim_.reset();
         }
+        if (in.code() == kShellCommandTransaction)
+            return shellCommand(in, reply);
         if (answerBuiltin(release_, builtin_, in, reply))
             return;
         const std::vector<Method> *table = methods();
@@ -180,6 +185,52 @@ public:
         }
     }
 
+    // The rest of the call word by word, objects by what they are; where an object is not as
+    // this release writes it, what it was and what was wanted.
+    std::u16string inspect(Call &c)
+    {
+        ParcelReader &in = c.in();
+        std::string text;
+        while (in.remaining() >= 4) {
+            ParcelReader peek = in;
+            uint32_t type = peek.u32().value_or(0);
+            bool isObject = type == BINDER_TYPE_BINDER || type == BINDER_TYPE_HANDLE || type == BINDER_TYPE_FD;
+            std::optional<flat_binder_object> object = isObject ? in.object() : std::nullopt;
+            text += text.empty() ? "" : " ";
+            if (!object) {
+                char word[16];
+                snprintf(word, sizeof word, "0x%08x", in.u32().value_or(0));
+                text += word;
+                continue;
+            }
+            bool fd = type == BINDER_TYPE_FD;
+            text += fd ? "fd" : type == BINDER_TYPE_HANDLE ? "handle" : object->binder ? "binder" : "null";
+            text += unlike("flags", object->flags, fd ? release_.descriptorFlags : release_.binderFlags);
+            if (fd) {
+                char link[64], target[256] = "";
+                snprintf(link, sizeof link, "/proc/self/fd/%d", int(object->handle));
+                text.append(" ").append(target, size_t(std::max<ssize_t>(0, readlink(link, target, 255))));
+                continue;
+            }
+            if (release_.stabilityWords) {
+                auto word = in.i32();
+                if (!word || !stabilityAccepted(release_, *word)) {
+                    c.refuse(kBadType); // as the release's reader refuses it
+                    return u"";
+                }
+                // A proxy goes back with the word its manager gave it; ours are all of this side.
+                text +=
+                    unlike("stability", uint32_t(*word),
+                           uint32_t(stabilityWord(release_, type == BINDER_TYPE_HANDLE ? partition_.stability : 0)));
+            }
+            if (type == BINDER_TYPE_HANDLE) {
+                auto pong = binder_->transact(object->handle, kPingTransaction, ParcelWriter());
+                text += pong && !pong->statusOnly() ? " alive" : " dead";
+            }
+        }
+        return widen(text);
+    }
+
     std::u16string label;
     bool toggled = false;
     int32_t poked = 0;
@@ -187,6 +238,82 @@ public:
 
 private:
     const std::vector<Method> *methods() const;
+
+    static std::string unlike(const char *what, uint32_t got, uint32_t want)
+    {
+        char text[64] = "";
+        if (got != want)
+            snprintf(text, sizeof text, " (%s 0x%x, not 0x%x)", what, got, want);
+        return text;
+    }
+
+    // A shell command as a Java service runs it for ISample and IVendorSample (echo WORDS,
+    // fail N, read, and drop, which loses the receiver and sends nothing), its result sent through the receiver before the reply; as a native object
+    // for the others: nothing written, INVALID_OPERATION to a receiver.
+    void shellCommand(Transaction &in, ParcelWriter &reply)
+    {
+        int fds[3];
+        for (int &fd : fds)
+            fd = in.data.fileDescriptor().value_or(-1);
+        std::vector<std::string> args;
+        for (int32_t n = in.data.i32().value_or(0); n > 0 && in.data.remaining() > 0; --n)
+            args.push_back(narrow(in.data.string16().value_or(u"")));
+        std::optional<flat_binder_object> binders[2]; // the shell callback, the result receiver
+        for (auto &object : binders) {
+            object = in.data.object();
+            auto word = release_.stabilityWords ? in.data.i32() : std::optional<int32_t>(0);
+            if (!object || !word || !stabilityAccepted(release_, *word))
+                return reply.setStatus(kBadType);
+        }
+        bool java = builtin_.descriptor == u"com.example.vorn.ISample" ||
+                    builtin_.descriptor == u"com.example.vorn.IVendorSample";
+        std::optional<int32_t> result = java ? runCommand(fds, args) : kInvalidOperation;
+        if (result && binders[1]->hdr.type == BINDER_TYPE_HANDLE) {
+            ParcelWriter send;
+            writeInterfaceToken(send, release_, partition_, u"com.android.internal.os.IResultReceiver");
+            send.i32(*result);
+            if (java)
+                send.i32(0); // no Bundle
+            binder_->send(binders[1]->handle, 1, send);
+        }
+        if (java)
+            reply.i32(0);
+    }
+
+    static std::optional<int32_t> runCommand(const int (&fds)[3], const std::vector<std::string> &args)
+    {
+        auto put = [](int fd, const std::string &text) {
+            for (size_t done = 0; fd >= 0 && done < text.size();) {
+                ssize_t n = write(fd, text.data() + done, text.size() - done);
+                if (n <= 0)
+                    break;
+                done += size_t(n);
+            }
+        };
+        std::string verb = args.empty() ? "" : args[0];
+        if (verb == "echo") {
+            std::string line;
+            for (size_t i = 1; i < args.size(); ++i)
+                line.append(i > 1 ? " " : "").append(args[i]);
+            put(fds[1], line.append("\n"));
+            return 0;
+        }
+        if (verb == "fail" && args.size() == 2) {
+            put(fds[2], std::string("failing with ").append(args[1]).append("\n"));
+            return std::atoi(args[1].c_str());
+        }
+        if (verb == "read") {
+            char chunk[4096];
+            ssize_t n;
+            while (fds[0] >= 0 && (n = read(fds[0], chunk, sizeof chunk)) > 0)
+                put(fds[1], std::string(chunk, size_t(n)));
+            return 0;
+        }
+        if (verb == "drop")
+            return std::nullopt;
+        put(fds[2], std::string("Unknown command: ").append(verb).append("\n"));
+        return -1;
+    }
 
     void reap(const std::u16string &name)
     {
@@ -360,6 +487,12 @@ const std::vector<Method> kSampleMethods = {
          int32_t value = c.readInt();
          if (c.ok())
              s.poked = value;
+     }},
+    {"inspect",
+     [](Sample &s, Call &c) {
+         std::u16string text = s.inspect(c);
+         if (c.ok())
+             c.returnString(text);
      }},
 };
 

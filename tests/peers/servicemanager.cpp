@@ -179,7 +179,7 @@ public:
         : binder_(binder), release_(release), partition_(partition), listing_(listing)
     {
         builtin_.descriptor = kDescriptor;
-        services_["manager"] = Entry{true, 0, false, 8, partition.stability, int32_t(getpid())};
+        services_["manager"] = Entry{true, 0, false, 8, stabilityWord(release, partition.stability), int32_t(getpid())};
     }
 
     void handle(Transaction &in, ParcelWriter &reply)
@@ -340,6 +340,8 @@ private:
         auto dumpPriority = in.data.i32();
         if (!stability || !allowIsolated || !dumpPriority)
             return reply.setStatus(kNotEnoughData);
+        if (!stabilityAccepted(release_, *stability))
+            return reply.setStatus(kBadType);
         if (object->binder == 0 && object->cookie == 0)
             return writeException(reply, kExNullPointer, "");
         std::string key = narrow(*name);

@@ -30,4 +30,7 @@ interface ISample {
     // A descriptor open on /dev/null.
     ParcelFileDescriptor openNull();
     oneway void poke(int value);
+    // What the call carried after the token, word by word, each object checked as this
+    // release's reader takes it: called by number with typed words, it echoes them.
+    String inspect();
 }
