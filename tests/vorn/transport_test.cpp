@@ -1,9 +1,11 @@
 // The transport: request bytes for every release and namespace, the walk of the return
 // stream, reply extraction, and the hex dump.
 #include "fake_driver.h"
+#include <chrono>
 
 #include <sys/socket.h>
 
+#include <chrono>
 #include <tuple>
 
 using namespace vorn;
@@ -118,10 +120,21 @@ Bytes operator+(Bytes A, const Bytes &B)
     A.insert(A.end(), B.begin(), B.end());
     return A;
 }
-// An incoming two-way call, whose buffer lies at 0x1000.
-Bytes incoming()
+// An incoming call of code 1 to the node Target, whose buffer lies at 0x1000.
+Bytes incoming(uint64_t Target = 0, uint32_t Flags = 0)
 {
-    return Bytes().u32(BR_TRANSACTION).u64(0).u64(0).u32(1).u32(0).u32(99).u32(0).u64(0).u64(0).u64(0x1000).u64(0);
+    return Bytes()
+        .u32(BR_TRANSACTION)
+        .u64(Target)
+        .u64(0)
+        .u32(1)
+        .u32(Flags)
+        .u32(99)
+        .u32(0)
+        .u64(0)
+        .u64(0)
+        .u64(0x1000)
+        .u64(0);
 }
 
 // Every read until the reply, what goes back to the driver on the way, and the outcome.
@@ -199,6 +212,25 @@ TEST_F(Requests, TheLoopWalksEveryCodeAndAnswersWhatNeedsAnAnswer)
         EXPECT_EQ(after.ends_with("03 63 08 40 00 00 00 00 00 00 00 00"), o.answered()) << c.name;
         fake.reset();
     }
+}
+
+// Waiting as a looper for the one-way call to a node of ours: a two-way call and a call to
+// another node are refused on the way; a call that never comes ends at the time limit.
+TEST_F(Requests, AnAwaitedCallIsTakenAndOnlyIt)
+{
+    Session &s = attach(11);
+    fake.answer({codes(incoming(7) + incoming(8, TF_ONE_WAY) + incoming(7, TF_ONE_WAY))});
+    Outcome o = awaitCall(s, 7, 5);
+    EXPECT_EQ(std::tuple(o.kind, o.reply.code), std::tuple(Outcome::REPLY, 1u));
+    ASSERT_EQ(fake.writes.size(), 2u);
+    EXPECT_EQ(hex(fake.writes[0]), "0c 63 00 00"); // a looper from now on
+    std::string answers = hex(fake.writes[1]), freed = "03 63 08 40 00 10 00 00 00 00 00 00";
+    EXPECT_EQ(answers.substr(0, 47), freed + " 01 63 40 40");                              // the two-way call refused
+    EXPECT_EQ(answers.substr(answers.size() - 2 * freed.size() - 1), freed + " " + freed); // the others freed
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(awaitCall(s, 7, 0.05).kind, Outcome::TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
 }
 
 TEST_F(Requests, AFailedReplyIsWordedForItsCaller)
