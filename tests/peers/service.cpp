@@ -248,8 +248,8 @@ private:
     }
 
     // A shell command as a Java service runs it for ISample and IVendorSample (echo WORDS,
-    // fail N, read, and drop, which loses the receiver and sends nothing), its result sent through the receiver before the reply; as a native object
-    // for the others: nothing written, INVALID_OPERATION to a receiver.
+    // fail N, read, and drop, which loses the receiver and sends nothing), its result sent through the receiver before
+    // the reply; as a native object for the others: nothing written, INVALID_OPERATION to a receiver.
     void shellCommand(Transaction &in, ParcelWriter &reply)
     {
         int fds[3];
