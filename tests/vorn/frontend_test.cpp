@@ -1,8 +1,6 @@
 // The front end: usage, release class, namespace word, device set-up and dispatch.
 #include "fake_driver.h"
 
-#include <sys/stat.h>
-
 using namespace vorn;
 
 namespace {
@@ -159,22 +157,6 @@ TEST_F(ReleaseClass, TheVendorManagerFollowsTheVendorRelease)
         EXPECT_EQ(runVorn({"vorn", ns, "check", "x"}).status, 0) << ns << vendorSdk;
         EXPECT_EQ(fake.sent.at(0).code, code) << ns << vendorSdk;
     }
-}
-
-// Off Android the release comes from running getprop, found on the PATH.
-TEST(RealDevice, ReadsPropertiesThroughGetprop)
-{
-    std::string dir = testing::TempDir() + "vorn-getprop";
-    mkdir(dir.c_str(), 0700);
-    FILE *script = fopen((dir + "/getprop").c_str(), "w");
-    fputs("#!/bin/sh\n[ \"$1\" = ro.build.version.sdk ] && echo 29\n", script);
-    fclose(script);
-    chmod((dir + "/getprop").c_str(), 0700);
-    std::string path = getenv("PATH");
-    setenv("PATH", (dir + ":" + path).c_str(), 1);
-    EXPECT_EQ(device().property("ro.build.version.sdk"), "29");
-    EXPECT_EQ(device().property("ro.build.fingerprint"), "");
-    setenv("PATH", path.c_str(), 1);
 }
 
 } // namespace

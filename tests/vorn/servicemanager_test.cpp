@@ -15,8 +15,6 @@ const std::string FAILED_TEXT = "Method 1598968902 call returned BR_FAILED_REPLY
 INSTANTIATE_TEST_SUITE_P(
     Lookup, Run,
     ::testing::Values(
-        Row("status_then_handle_ending_at_the_end", "A11", {"vorn", "check", "media"}, {reply(statusAndHandle(), {4})},
-            "Service media: found\n", "", 0),
         Row("object_runs_past_the_end", "A11", {"vorn", "check", "media"}, {reply(statusAndHandle(), {8})}, "",
             "Malformation: Flat binder object size would get to 32, which is greater than buffer size 28\n" + NOT_FOUND,
             1),
@@ -94,30 +92,6 @@ TEST_F(ServiceManager, InterfaceQueryReadsTheDescriptorWithinTheReply)
     std::string why;
     EXPECT_FALSE(getInterfaceOfDesc(s, -1, &why));
     EXPECT_EQ(why, FAILED_TEXT);
-}
-
-TEST_F(ServiceManager, ColourMarksNamesAndInterfaces)
-{
-    env("A11");
-    env("ZQCOLOR");
-    fake.answer({reply(Bytes().u32(0).u32(1).str16("media")), handle(1), named("I")});
-    EXPECT_EQ(runVorn({"vorn", "list"}).out, "Found 1 services:\n0\t\033[32;1mmedia\033[0;0m [\033[36;1mI\033[0;0m]\n");
-}
-
-std::vector<std::string> visited;
-
-TEST_F(ServiceManager, CallbackFormHandsOverEachName)
-{
-    auto visit = [](Session &, const char *Name) { return visited.push_back(Name), 0; };
-    Session &s = attach(11);
-    fake.answer({reply(Bytes().u32(0).u32(2).str16("a").str16("b"))});
-    Result r = capture([&] { return listServices(s, visit); });
-    EXPECT_EQ(r.out, "Found 2 services:\n0\ta 1\tb ");
-    Session &classic = attach(9);
-    fake.answer({named("c"), status(-1)});
-    EXPECT_EQ(capture([&] { return listServices(classic, visit); }).out, "0\tc ");
-    EXPECT_EQ(visited, (std::vector<std::string>{"a", "b", "c"}));
-    EXPECT_EQ(fake.sent.size(), 3u); // no lookups or interface queries of its own
 }
 
 TEST_F(ServiceManager, HidlListingRefusesWhatItCannotTrust)

@@ -1,7 +1,6 @@
 // The transport: request bytes for every release and namespace, the walk of the return
 // stream, reply extraction, and the hex dump.
 #include "fake_driver.h"
-#include <chrono>
 
 #include <sys/socket.h>
 
