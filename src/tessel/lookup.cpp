@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,20 @@
 #include "tessel.h"
 
 namespace {
+
+// Why no file was found: to the caller's string when it asked for one, else to stderr.
+__attribute__((format(printf, 2, 3))) void missing(const TesselOptions &Options, const char *Format, ...)
+{
+    char line[1024];
+    va_list args;
+    va_start(args, Format);
+    vsnprintf(line, sizeof line, Format, args);
+    va_end(args);
+    if (Options.missing)
+        *Options.missing = line;
+    else
+        fputs(line, stderr);
+}
 
 const aidlMethod *methodAt(const aidl *Aidl, int Meth)
 {
@@ -33,7 +48,7 @@ aidl *getAIDLForInterface(const char *Interface, const TesselOptions &Options)
     const bool defaultDir = !Options.dir;
     const char *dir = defaultDir ? "/data/local/tmp/aidl" : Options.dir;
     if (access(dir, F_OK) != 0) {
-        fprintf(stderr, "tessel error: Can't get AIDL directory: %s %s%s\n", dir, strerror(errno),
+        missing(Options, "tessel error: Can't get AIDL directory: %s %s%s\n", dir, strerror(errno),
                 defaultDir ? "\ntip: set ZQAIDL_DIR to point to where I can find AIDLs?" : "");
         return nullptr;
     }
@@ -42,12 +57,12 @@ aidl *getAIDLForInterface(const char *Interface, const TesselOptions &Options)
     char path[256];
     int length = snprintf(path, sizeof path, "%s/%s.aidl", dir, simple);
     if (length < 0 || size_t(length) >= sizeof path) {
-        fprintf(stderr, "tessel error: AIDL path for %s in %s is too long (at most %zu characters)\n", simple, dir,
+        missing(Options, "tessel error: AIDL path for %s in %s is too long (at most %zu characters)\n", simple, dir,
                 sizeof path - 1);
         return nullptr;
     }
     if (access(path, F_OK) != 0) {
-        fprintf(stderr,
+        missing(Options,
                 "tessel error: Can't get AIDL for %s - %s: %s (did you install the AIDL files "
                 "correctly?)\n",
                 simple, path, strerror(errno));

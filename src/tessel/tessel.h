@@ -3,6 +3,7 @@
 // name; a method's transaction code is its 1-based position in the table.
 // Depends on nothing but the C++ standard library and POSIX file calls.
 #include <cstddef>
+#include <string>
 
 struct aidlArg {
     char name[32];
@@ -35,6 +36,7 @@ struct TesselOptions {
     bool debug = false;                // say why a file cannot be opened
     bool showText = false;             // print the cleaned text, then end with status 0
     const char *methodCount = nullptr; // the method table's size, instead of the declarations'
+    std::string *missing = nullptr;    // when given, why no file was found goes here, not to stderr
 };
 
 // Parses one AIDL file; null when it cannot be read, is not a regular file or holds no usable

@@ -124,6 +124,19 @@ Settings readSettings()
     s.aidlDir = getenv("ZQAIDL_DIR");
     s.methodCount = getenv("NUMMETH");
     s.aidlText = getenv("ZQAIDLDEBUG") != nullptr;
+    // Android's init exports both class paths to every shell; a device without them still has
+    // the framework's two jars.
+    const char *dex = getenv("ZQDEX");
+    std::string paths =
+        dex ? dex : std::string(getenv("BOOTCLASSPATH") ?: "") + ":" + (getenv("SYSTEMSERVERCLASSPATH") ?: "");
+    if (!dex && paths == ":")
+        paths = "/system/framework/framework.jar:/system/framework/services.jar";
+    for (size_t at = 0; at <= paths.size();) {
+        size_t end = std::min(paths.find(':', at), paths.size());
+        if (end > at)
+            s.dexFiles.emplace_back(paths, at, end - at);
+        at = end + 1;
+    }
     if ((s.timeoutText = getenv("ZQTIMEOUT"))) {
         char *end;
         double seconds = strtod(s.timeoutText, &end);
@@ -207,6 +220,8 @@ void help(const Settings &S, const char *progname)
         fprintf(stderr, " (but it seems you already knew that)");
     fprintf(stderr, "\n\tZQDEBUG: To get the behind the scenes binder transaction dumps, and other debug info");
     fprintf(stderr, "\n\tZQAIDL:  Path to AIDL directory (to override default, /data/local/tmp/aidl)");
+    fprintf(stderr, "\n\tZQDEX:   Colon-separated jar, apk or dex files to find methods in when there is no AIDL "
+                    "(default: BOOTCLASSPATH, SYSTEMSERVERCLASSPATH)");
     fprintf(stderr, "\n\n");
     fputs(full ? "This is vorn, " : "This is quillon, ", stderr);
     fprintf(stderr, "compiled on %s\n", __DATE__);

@@ -2,6 +2,7 @@
 // only room that uses it), the methods listing, and the encoding of typed arguments.
 #include "vorn.h"
 
+#include <dex.h>
 #include <tessel.h>
 
 #include <fcntl.h>
@@ -93,13 +94,37 @@ std::optional<Interface> describe(const Settings &S, const char *Descriptor)
         return std::nullopt;
     }
     std::unique_ptr<aidl, void (*)(aidl *)> parsed(nullptr, freeAIDL);
+    std::string missing;
     try {
-        parsed.reset(getAIDLForInterface(Descriptor, {S.aidlDir, S.debug, S.aidlText, S.methodCount}));
+        parsed.reset(getAIDLForInterface(Descriptor, {S.aidlDir, S.debug, S.aidlText, S.methodCount, &missing}));
     } catch (const TesselExit &e) {
         endProcess(e.status);
     }
-    if (!parsed)
-        return std::nullopt;
+    if (!parsed) {
+        // The user's AIDL file wins; without one, the framework's compiled interface will do.
+        auto found = Descriptor ? dex::find(Descriptor, S.dexFiles,
+                                            [&](const std::string &Why) {
+                                                if (S.debug)
+                                                    fprintf(stderr, "dex: %s\n", printable(Why).c_str());
+                                            })
+                                : std::nullopt;
+        if (!found) {
+            fputs(missing.c_str(), stderr);
+            return std::nullopt;
+        }
+        if (S.debug)
+            fprintf(stderr, "dex: %s from %s\n", Descriptor, printable(found->source).c_str());
+        Interface described{Descriptor, {}};
+        for (const dex::Method &m : found->methods) {
+            Method method{m.name, m.code, {}, m.returns, true};
+            for (const dex::Param &p : m.params)
+                method.args.push_back({p.type, p.name});
+            if (!m.typed) // a constant with no method: its types are unknown
+                method.args.push_back({"?", "..."});
+            described.methods.push_back(std::move(method));
+        }
+        return described;
+    }
     Interface described{parsed->name, {}};
     for (int n = 1; n <= parsed->numMethods; ++n) {
         Method method{
@@ -139,6 +164,17 @@ void printMethods(const Settings &S, const char *Label, const Interface &I)
 
 void encodeArguments(const Settings &S, Writer &Out, std::span<char *const> Words, const Method &M)
 {
+    for (size_t k = 0; M.strict && k < M.args.size(); ++k) {
+        std::string_view type = M.args[k].type;
+        bool known = false;
+        for (std::string_view t : {"int", "long", "boolean", "byte", "char", "float", "double", "String"})
+            known = known || type == t;
+        if (!known) {
+            fprintf(stderr, "%s: argument %d (%s) is of type %s, which cannot be given on the command line\n",
+                    M.name.c_str(), int(k), M.args[k].name.c_str(), M.args[k].type.c_str());
+            endProcess(3);
+        }
+    }
     if (M.args.size() != Words.size()) {
         fprintf(stderr, "Method expects %d args, you supplied %d\n", int(M.args.size()), int(Words.size()));
         endProcess(1);

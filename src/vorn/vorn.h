@@ -28,6 +28,7 @@ struct Settings {
     const char *aidlDir = nullptr;                 // null for the default directory
     const char *methodCount = nullptr;             // the AIDL parser's method table size (NUMMETH)
     bool aidlText = false;                         // the AIDL parser prints the cleaned text and ends
+    std::vector<std::string> dexFiles;             // where methods are looked for when no AIDL file has them
     int forcedRelease = 0;                         // the class the environment forces, 0 when none
     const char *timeoutText = nullptr;             // ZQTIMEOUT as given
     double timeout = 0;                            // its seconds, 0 when not a positive number
@@ -339,6 +340,7 @@ struct Method {
     uint32_t code;
     std::vector<Argument> args;
     std::string returns;
+    bool strict = false; // an argument of a type that cannot be encoded is refused, not sent as null
 };
 struct Interface {
     std::string name;
@@ -346,8 +348,8 @@ struct Interface {
     const Method *byName(std::string_view Name) const; // case ignored
     const Method *byCode(uint32_t Code) const;
 };
-// The methods of an interface a service named, from its AIDL file; nullopt after saying why
-// there are none.
+// The methods of an interface a service named, from its AIDL file, else from the framework's dex
+// files; nullopt after saying why there are none.
 std::optional<Interface> describe(const Settings &S, const char *Descriptor);
 void printMethods(const Settings &S, const char *Label, const Interface &I);
 // The argument bytes of a method from the command-line words, by declared type.

@@ -33,4 +33,6 @@ interface ISample {
     // What the call carried after the token, word by word, each object checked as this
     // release's reader takes it: called by number with typed words, it echoes them.
     String inspect();
+    // Never served: its argument is of a type that cannot be given on the command line.
+    void keep(in Bundle extras);
 }
