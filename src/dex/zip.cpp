@@ -68,26 +68,26 @@ std::vector<ZipEntry> dexEntries(const Bytes &Zip)
 std::span<const uint8_t> entryBytes(const Bytes &Zip, const ZipEntry &Entry, std::vector<uint8_t> &Inflated)
 {
     if (Zip.u32(Entry.local, "zip local header") != LOCAL_ENTRY)
-        throw Corrupt{Entry.name + ": local header has no signature"};
+        throw Corrupt{"local header has no signature"};
     if (Zip.u16(Entry.local + 6, "zip local header") & 1)
-        throw Corrupt{Entry.name + ": encrypted"};
+        throw Corrupt{"encrypted"};
     uint64_t data = uint64_t(Entry.local) + 30 + Zip.u16(Entry.local + 26, "zip local header") +
                     Zip.u16(Entry.local + 28, "zip local header");
     auto packed = Zip.part(data, Entry.compressed, "zip entry data");
     if (Entry.method == 0) {
         if (Entry.compressed != Entry.size)
-            throw Corrupt{Entry.name + ": stored, yet its two sizes differ"};
+            throw Corrupt{"stored, yet its two sizes differ"};
         return packed;
     }
     if (Entry.method != 8)
-        throw Corrupt{Entry.name + ": compression method " + std::to_string(Entry.method) + " is not read"};
+        throw Corrupt{"compression method " + std::to_string(Entry.method) + " is not read"};
     // Deflate shrinks at most 1032 to 1: a larger claim is a lie, and must not be allocated.
     if (Entry.size > uint64_t(Entry.compressed) * 1032 + 64)
-        throw Corrupt{Entry.name + ": its sizes lie"};
+        throw Corrupt{"its sizes lie"};
     Inflated.assign(Entry.size, 0);
     z_stream z{};
     if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
-        throw Corrupt{Entry.name + ": inflate cannot start"};
+        throw Corrupt{"inflate cannot start"};
     z.next_in = const_cast<Bytef *>(packed.data());
     z.avail_in = uInt(packed.size());
     z.next_out = Inflated.data();
@@ -96,7 +96,7 @@ std::span<const uint8_t> entryBytes(const Bytes &Zip, const ZipEntry &Entry, std
     bool whole = result == Z_STREAM_END && z.total_out == Entry.size;
     inflateEnd(&z);
     if (!whole)
-        throw Corrupt{Entry.name + (result == Z_DATA_ERROR ? ": its deflated data is corrupt" : ": its sizes lie")};
+        throw Corrupt{result == Z_DATA_ERROR ? "its deflated data is corrupt" : "its sizes lie"};
     return Inflated;
 }
 
