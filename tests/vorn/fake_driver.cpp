@@ -36,6 +36,7 @@ void VornTest::SetUp()
     for (const char *name :
          {"ZQCOLOR", "ZQDEBUG", "NOT10", "A11", "A15R6", "A16", "ZQAIDL_DIR", "ZQARG", "HTML", "NOSM"})
         unsetenv(name);
+    setenv("ZQDEX", "", 1); // no dex file of the host's is looked into
 }
 
 Session &VornTest::attach(int Release, int Ns)
