@@ -19,7 +19,8 @@ unsigned dexNumber(std::string_view Name)
     std::string_view digits = Name.substr(7, Name.size() - 11);
     if (digits.empty())
         return 1;
-    if (digits.size() > 4 || digits[0] == '0' || !std::all_of(digits.begin(), digits.end(), ::isdigit))
+    if (digits.size() > 4 || digits[0] == '0' ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return 0;
     unsigned n = unsigned(std::stoul(std::string(digits)));
     return n >= 2 ? n : 0;

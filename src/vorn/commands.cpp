@@ -1,11 +1,20 @@
 // The service commands: dump, methods, and call with arguments typed from the interface.
 #include "vorn.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <climits>
+#include <cmath>
 #include <cstdio>
+#include <ctime>
+#include <future>
+#include <memory>
+#include <thread>
 
 namespace vorn {
 namespace {
@@ -133,32 +142,129 @@ std::optional<uint32_t> builtinCode(const char *Word)
     return ntohl(word);
 }
 
+// Writes all of Data to standard output, whatever the pipe behind it takes at a time.
+void copyOut(const char *Data, size_t Size)
+{
+    for (size_t done = 0; done < Size;) {
+        ssize_t n = write(1, Data + done, Size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        done += size_t(n);
+    }
+}
+
+// The dump of a service through a pipe, copied to standard output until the pipe's end and
+// the reply, within the time limit (10 s unless ZQTIMEOUT says otherwise). The transaction
+// blocks, so it runs on a thread of its own that keeps everything it uses: when the time is up
+// the thread is left behind, and the kernel drops the transaction as the process ends.
+int dumpOne(Session &S, const char *Name, int Desc, std::span<char *const> Words)
+{
+    using namespace std::chrono;
+    double seconds = S.settings.timeout > 0 ? S.settings.timeout : 10;
+    auto deadline = steady_clock::now() + duration_cast<nanoseconds>(duration<double>(seconds));
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        fprintf(stderr, "Cannot make a pipe for the dump of %s: %s\n", Name, strerror(errno));
+        return 1;
+    }
+    Owned reading(ends[0]);
+    Writer args;
+    args.own(ends[1]); // our copy of the write end closes with the request
+    descriptorObject(S, args, ends[1]);
+    if (!Words.empty()) { // further words are the dump's own arguments
+        args.u32(uint32_t(Words.size()));
+        for (const char *word : Words)
+            args.string16(word);
+    }
+    auto settings = std::make_shared<const Settings>(S.settings);
+    auto outcome = std::make_shared<std::promise<Outcome>>();
+    std::future<Outcome> replied = outcome->get_future();
+    std::thread([settings, outcome, Desc, session = Session{*settings, S.fd, S.area, S.ns, S.cls, S.headerProven},
+                 args = std::move(args)]() mutable {
+        Outcome o = transact(session, Desc, DUMP_TRANSACTION, args, nullptr);
+        args = Writer(); // the service's copy is then the only one left
+        outcome->set_value(std::move(o));
+    }).detach();
+
+    fflush(stdout);
+    bool ended = false;
+    for (;;) {
+        auto left = ceil<milliseconds>(deadline - steady_clock::now()).count();
+        if (left <= 0)
+            break;
+        if (ended) {
+            if (replied.wait_for(milliseconds(left)) != std::future_status::ready)
+                continue;
+            Outcome o = replied.get();
+            if (o.kind == Outcome::TIMEOUT)
+                break;
+            if (!o.answered()) {
+                sayWhy(o);
+                fprintf(stderr, "No reply to the dump of %s\n", Name);
+                return 1;
+            }
+            std::span<const uint8_t> data = report(S, o.reply).data;
+            if (o.kind == Outcome::STATUS && o.status != 0) {
+                fprintf(stderr, "The dump of %s was refused with status %d (%s)\n", Name, o.status,
+                        errorText(o.status).c_str());
+                return 1;
+            }
+            // An exception or an error status is a failure, whatever is printed of it.
+            return data.size() >= 4 && (isErrorParcel(S.settings, data) || int32_t(*Reader(data).u32()) < 0) ? 1 : 0;
+        }
+        pollfd ready{reading.fd, POLLIN, 0};
+        if (poll(&ready, 1, int(std::min<int64_t>(left, INT32_MAX))) <= 0)
+            continue;
+        char chunk[65536];
+        ssize_t n = read(reading.fd, chunk, sizeof chunk);
+        if (n > 0)
+            copyOut(chunk, size_t(n));
+        else if (n == 0 || errno != EINTR)
+            ended = true;
+    }
+    printf("\n*** SERVICE '%s' DUMP TIMEOUT (%lldms) EXPIRED ***\n", printable(Name).c_str(), llround(seconds * 1000));
+    fflush(stdout);
+    return 1;
+}
+
+// Every service of the listing, each framed as the platform's dump tool frames it, each with
+// its own time limit; a service that fails is passed over after its line.
+int dumpAll(Session &S, std::span<char *const> Words)
+{
+    std::vector<std::string> names;
+    int status = serviceNames(S, names);
+    for (const std::string &name : names) {
+        int desc = lookUp(S, name.c_str());
+        if (desc < 0) {
+            status = 1;
+            continue;
+        }
+        printf("%s\nDUMP OF SERVICE %s:\n", std::string(79, '-').c_str(), printable(name).c_str());
+        auto start = std::chrono::steady_clock::now();
+        if (dumpOne(S, name.c_str(), desc, Words) != 0)
+            status = 1;
+        std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        time_t now = time(nullptr);
+        tm local{};
+        char ending[32] = "";
+        if (localtime_r(&now, &local))
+            strftime(ending, sizeof ending, "%Y-%m-%d %H:%M:%S", &local);
+        printf("--------- %.3fs was the duration of the dump of %s, ending at: %s\n", took.count(),
+               printable(name).c_str(), ending);
+        fflush(stdout);
+    }
+    return status;
+}
+
 int dumpService(Session &S, int argc, char **argv)
 {
+    std::span<char *const> words(argv + 2, size_t(argc - 2));
+    if (strcmp(argv[1], "all") == 0)
+        return dumpAll(S, words);
     int desc = lookUp(S, argv[1]);
-    if (desc < 0)
-        return 1;
-    Writer args;
-    descriptorObject(S, args, 1); // our standard output
-    if (argc > 2) {               // further words are the dump's own arguments
-        args.u32(uint32_t(argc - 2));
-        for (int i = 2; i < argc; ++i)
-            args.string16(argv[i]);
-    }
-    Outcome o = transact(S, desc, DUMP_TRANSACTION, args, nullptr);
-    if (!o.answered()) {
-        sayWhy(o);
-        fprintf(stderr, "No reply to the dump of %s\n", argv[1]);
-        return 1;
-    }
-    std::span<const uint8_t> data = report(S, o.reply).data;
-    if (o.kind == Outcome::STATUS && o.status != 0) {
-        fprintf(stderr, "The dump of %s was refused with status %d (%s)\n", argv[1], o.status,
-                errorText(o.status).c_str());
-        return 1;
-    }
-    // An exception or an error status is a failure, whatever is printed of it.
-    return data.size() >= 4 && (isErrorParcel(S.settings, data) || int32_t(*Reader(data).u32()) < 0) ? 1 : 0;
+    return desc < 0 ? 1 : dumpOne(S, argv[1], desc, words);
 }
 
 int dumpMethods(Session &S, const char *ServiceName)
@@ -236,6 +342,11 @@ int callService(Session &S, int argc, char **argv)
     }
 
     Outcome o = transact(S, desc, meth, args, iface ? iface->c_str() : nullptr);
+    if (o.kind == Outcome::TIMEOUT) {
+        fprintf(stderr, "%s %s: no reply within %g s\n", printable(argv[1]).c_str(), printable(word).c_str(),
+                S.settings.timeout);
+        return 1;
+    }
     if (!o.answered()) {
         sayWhy(o);
         fprintf(stderr, "No reply\n");

@@ -222,6 +222,7 @@ void help(const Settings &S, const char *progname)
     fprintf(stderr, "\n\tZQAIDL:  Path to AIDL directory (to override default, /data/local/tmp/aidl)");
     fprintf(stderr, "\n\tZQDEX:   Colon-separated jar, apk or dex files to find methods in when there is no AIDL "
                     "(default: BOOTCLASSPATH, SYSTEMSERVERCLASSPATH)");
+    fprintf(stderr, "\n\tZQTIMEOUT: Seconds to wait for a reply (default: 10 for dump and cmd, else no limit)");
     fprintf(stderr, "\n\n");
     fputs(full ? "This is vorn, " : "This is quillon, ", stderr);
     fprintf(stderr, "compiled on %s\n", __DATE__);

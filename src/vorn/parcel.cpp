@@ -89,7 +89,7 @@ Writer &Writer::append(Writer &&Tail)
     return *this;
 }
 
-Writer::Owned::~Owned()
+Owned::~Owned()
 {
     if (fd >= 0)
         close(fd);

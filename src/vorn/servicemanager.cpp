@@ -70,9 +70,17 @@ bool headerAccepted(Session &S)
 // A sanity limit, far above any device's count, for a manager that never says "no more".
 constexpr uint32_t MAX_NAMES = 100000;
 
-int listPerIndex(Session &S, serviceFunc Each)
-{
+// The names a manager lists, in its order; a vector listing also announces their count.
+struct Listing {
+    int status = 0;
     std::vector<std::string> names;
+    std::optional<uint32_t> announced;
+};
+
+Listing namesPerIndex(Session &S)
+{
+    Listing listing;
+    std::vector<std::string> &names = listing.names;
     for (uint32_t s = 0;; ++s) {
         if (s == MAX_NAMES) {
             fprintf(stderr, "android.os.IServiceManager::LIST_SERVICES: stopped after %u names\n", MAX_NAMES);
@@ -83,7 +91,7 @@ int listPerIndex(Session &S, serviceFunc Each)
             sayWhy(o);
             fprintf(stderr, "No reply from the service manager to android.os.IServiceManager::LIST_SERVICES(%d)\n",
                     int(s));
-            return 1;
+            return {1, {}, {}};
         }
         std::span<const uint8_t> data = report(S, o.reply).data;
         if (s == 0 && o.kind == Outcome::STATUS && !headerAccepted(S))
@@ -91,73 +99,61 @@ int listPerIndex(Session &S, serviceFunc Each)
         if (data.size() < 8 || Reader(data).u32() == 0xffffffff)
             break;
         if (isErrorParcel(S.settings, data))
-            return 1;
+            return {1, {}, {}};
         auto units = Reader(data).string16();
         if (!units) {
             fprintf(stderr, "Reply to android.os.IServiceManager::LIST_SERVICES(%d) is too short for its name\n",
                     int(s));
-            return 1;
+            return {1, {}, {}};
         }
         names.push_back(UTF16ToUTF8(*units));
     }
-    if (Each) {
-        eachName(S, names, Each);
-        return 0;
-    }
-    std::vector<std::string> ifaces = interfacesOf(S, names);
-    for (size_t s = 0; s < names.size(); ++s)
-        printf("%d: %s [%s]\n", int(s), printable(names[s]).c_str(), ifaces[s].c_str());
-    return 0;
+    return listing;
 }
 
-int listVector(Session &S, serviceFunc Each)
+Listing namesVector(Session &S)
 {
     Outcome o = askManager(S, S.release().listCode, request(S, SM_INTERFACE).u32(15)); // every dump priority
     if (!o.answered()) {
         sayWhy(o);
         fprintf(stderr, "No reply from the service manager to android.os.IServiceManager::LIST_SERVICES\n");
-        return 1;
+        return {1, {}, {}};
     }
     std::span<const uint8_t> data = report(S, o.reply).data;
     if (o.kind == Outcome::STATUS) {
         refused(S, "android.os.IServiceManager::LIST_SERVICES", o.status);
-        return 1;
+        return {1, {}, {}};
     }
     Reader reader(data);
     auto code = reader.u32();
     if (code && *code != 0) {
         fprintf(stderr, "Error - reply code was %d\n", int32_t(*code));
-        return int32_t(*code);
+        return {int32_t(*code), {}, {}};
     }
     auto count = reader.u32();
     if (!count) {
         fprintf(stderr, "Reply to android.os.IServiceManager::LIST_SERVICES is too short (%zu bytes)\n", data.size());
-        return 1;
+        return {1, {}, {}};
     }
-    // The names first, as many as the reply holds, then what is printed of them.
-    std::vector<std::string> names;
-    while (names.size() < *count)
+    Listing listing{0, {}, *count};
+    while (listing.names.size() < *count)
         if (auto units = reader.string16())
-            names.push_back(UTF16ToUTF8(*units));
+            listing.names.push_back(UTF16ToUTF8(*units));
         else
             break;
-    const Settings &set = S.settings;
-    printf("Found %d services:\n", int(*count));
-    if (Each) {
-        eachName(S, names, Each);
-    } else {
-        std::vector<std::string> ifaces = interfacesOf(S, names);
-        for (size_t s = 0; s < names.size(); ++s)
-            printf("%d\t%s%s%s [%s%s%s]\n", int(s), set.paint(GREEN), printable(names[s]).c_str(), set.paint(RESET),
-                   set.paint(CYAN), ifaces[s].c_str(), set.paint(RESET));
-    }
-    if (names.size() < *count) {
-        fprintf(stderr,
-                "Reply to android.os.IServiceManager::LIST_SERVICES ends after %zu of the %u names it announces\n",
-                names.size(), *count);
-        return 1;
-    }
-    return 0;
+    return listing;
+}
+
+Listing listing(Session &S) { return S.release().list == ListStyle::Vector ? namesVector(S) : namesPerIndex(S); }
+
+// Says so when a vector listing holds fewer names than it announced; whether it did.
+bool whole(const Listing &L)
+{
+    if (!L.announced || L.names.size() >= *L.announced)
+        return true;
+    fprintf(stderr, "Reply to android.os.IServiceManager::LIST_SERVICES ends after %zu of the %u names it announces\n",
+            L.names.size(), *L.announced);
+    return false;
 }
 
 int listHw(Session &S)
@@ -343,7 +339,33 @@ int probeNumbering(Session &S)
 
 int listServices(Session &S, serviceFunc Each)
 {
-    return S.release().list == ListStyle::Vector ? listVector(S, Each) : listPerIndex(S, Each);
+    Listing found = listing(S);
+    if (found.status)
+        return found.status;
+    const std::vector<std::string> &names = found.names;
+    const Settings &set = S.settings;
+    if (found.announced)
+        printf("Found %d services:\n", int(*found.announced));
+    if (Each) {
+        eachName(S, names, Each);
+    } else {
+        std::vector<std::string> ifaces = interfacesOf(S, names);
+        for (size_t s = 0; s < names.size(); ++s)
+            if (found.announced)
+                printf("%d\t%s%s%s [%s%s%s]\n", int(s), set.paint(GREEN), printable(names[s]).c_str(), set.paint(RESET),
+                       set.paint(CYAN), ifaces[s].c_str(), set.paint(RESET));
+            else
+                printf("%d: %s [%s]\n", int(s), printable(names[s]).c_str(), ifaces[s].c_str());
+    }
+    return whole(found) ? 0 : 1;
+}
+
+int serviceNames(Session &S, std::vector<std::string> &Names)
+{
+    Listing found = listing(S);
+    int status = found.status ? found.status : whole(found) ? 0 : 1;
+    Names = std::move(found.names);
+    return status;
 }
 
 const Command LIST{"list", "       %n [ns] list\n",

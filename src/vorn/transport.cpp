@@ -133,6 +133,12 @@ struct Awaited {
     std::optional<std::chrono::steady_clock::time_point> deadline;
 };
 
+std::chrono::steady_clock::time_point after(double Seconds)
+{
+    return std::chrono::steady_clock::now() +
+           std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(Seconds));
+}
+
 // Whether the driver has work for us before the deadline (at once when there is none).
 bool workArrives(const Session &S, const Awaited &A)
 {
@@ -147,11 +153,19 @@ bool workArrives(const Session &S, const Awaited &A)
 }
 
 // Walks the return stream code by code, reading again until the reply (or the awaited call)
-// or a refusal arrives.
+// or a refusal arrives. With a deadline, nothing read yet means a read is still to come.
 Outcome awaitReply(Session &S, uint32_t Method, const char *Interface, std::span<uint8_t> Buf, size_t ReadLen,
                    const Awaited &Wanted = {})
 {
-    for (;;) {
+    for (bool fresh = ReadLen > 0 || !Wanted.deadline;; fresh = false) {
+        if (!fresh) {
+            if (!workArrives(S, Wanted))
+                return Outcome{Outcome::TIMEOUT, {}, 0, {}};
+            auto read = exchange(S, {}, Buf);
+            if (!read)
+                return failed(S, Outcome::BROKEN, 0, Method, Interface);
+            ReadLen = *read;
+        }
         Answers answers;
         size_t pos = 0;
         bool sawCode = false;
@@ -241,12 +255,6 @@ Outcome awaitReply(Session &S, uint32_t Method, const char *Interface, std::span
             exchange(S, answers.bytes, {});
         if (result)
             return std::move(*result);
-        if (!workArrives(S, Wanted))
-            return Outcome{Outcome::TIMEOUT, {}, 0, {}};
-        auto read = exchange(S, {}, Buf);
-        if (!read)
-            return failed(S, Outcome::BROKEN, 0, Method, Interface);
-        ReadLen = *read;
     }
 }
 
@@ -351,26 +359,23 @@ Outcome transact(Session &S, int Handle, uint32_t Code, const Writer &Parcel, co
         if (S.settings.color)
             printf("%s\n", RESET);
     }
+    // Under a time limit the transaction goes out alone, and the reply is awaited by polling.
+    Awaited wanted;
+    if (S.settings.timeout > 0)
+        wanted.deadline = after(S.settings.timeout);
     uint8_t buf[2048];
-    auto read = exchange(S, std::span(write, writeLen), buf);
+    auto read = exchange(S, std::span(write, writeLen), wanted.deadline ? std::span<uint8_t>() : std::span(buf));
     if (!read)
         return failed(S, Outcome::BROKEN, 0, Code, Interface);
-    return awaitReply(S, Code, Interface, buf, *read);
+    return awaitReply(S, Code, Interface, buf, *read, wanted);
 }
 
 Outcome awaitCall(Session &S, uint64_t Node, double Seconds)
 {
     uint32_t enter = BC_ENTER_LOOPER; // only a looper is handed work for the process
     exchange(S, std::span(reinterpret_cast<const uint8_t *>(&enter), sizeof enter), {});
-    Awaited wanted{Node, std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                                                std::chrono::duration<double>(Seconds))};
     uint8_t buf[2048];
-    if (!workArrives(S, wanted))
-        return Outcome{Outcome::TIMEOUT, {}, 0, {}};
-    auto read = exchange(S, {}, buf);
-    if (!read)
-        return failed(S, Outcome::BROKEN, 0, 0, nullptr);
-    return awaitReply(S, 0, nullptr, buf, *read, wanted);
+    return awaitReply(S, 0, nullptr, buf, 0, {Node, after(Seconds)});
 }
 
 void sayWhy(const Outcome &O)

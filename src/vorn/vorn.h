@@ -152,6 +152,15 @@ std::u16string UTF16(std::string_view UTF8);
 std::string UTF16ToUTF8(std::u16string_view UTF16);
 uint32_t ntohl(uint32_t Net);
 
+// A descriptor of ours, closed when it goes.
+struct Owned {
+    explicit Owned(int Fd) : fd(Fd) {}
+    Owned(Owned &&Other) noexcept : fd(std::exchange(Other.fd, -1)) {}
+    Owned &operator=(Owned &&) = delete;
+    ~Owned();
+    int fd;
+};
+
 // Builds a parcel, recording where each object lies, as the driver must be told.
 class Writer {
 public:
@@ -191,13 +200,6 @@ private:
     std::vector<uint64_t> objects;
     std::deque<std::vector<uint8_t>> buffers; // never moved while the writer lives
     uint64_t buffersBytes = 0;
-    struct Owned {
-        explicit Owned(int Fd) : fd(Fd) {}
-        Owned(Owned &&Other) noexcept : fd(std::exchange(Other.fd, -1)) {}
-        Owned &operator=(Owned &&) = delete;
-        ~Owned();
-        int fd;
-    };
     std::vector<Owned> descriptors;
 };
 
@@ -330,6 +332,8 @@ std::optional<std::string> getInterfaceOfDesc(Session &S, int Desc, std::string 
 // Every registered name, in the manager's order, handing each to Each as it comes; the
 // command's status.
 int listServices(Session &S, serviceFunc Each);
+// The registered names alone, in the manager's order, as many as it gave; the status of the listing.
+int serviceNames(Session &S, std::vector<std::string> &Names);
 
 // ---- Interface description --------------------------------------------------------------
 struct Argument {

@@ -6,11 +6,14 @@
 //
 //   peer-service --release 9|10|11|12|15|15r6|16 [--device /dev/binder] [--vendor]
 //                --interface DESCRIPTOR --name NAME[:DUMP_PRIORITY]... [--reap NAME]
-//                [--detach] [--log FILE]
+//                [--dump block|hold|mib|slow] [--detach] [--log FILE]
 //
 // --reap NAME sets a trap for clients that list and then look up: the first time the service
 // is asked for its interface, it makes the IMortal service NAME quit and waits (3 seconds at
 // most) until the manager no longer hands out a live handle for it, and only then answers.
+// --dump makes its dumps hard to wait for: block never answers, hold answers but keeps the
+// descriptor open and writes nothing, mib writes 1 MiB (byte k is 'a' + k * 7 % 26, with a
+// newline as every 64th), slow answers after 300 ms.
 //   peer-service --hidl [--device /dev/hwbinder] --interface FQNAME --name INSTANCE
 //                [--detach] [--log FILE]
 #include <fcntl.h>
@@ -139,6 +142,7 @@ public:
     const std::vector<Registration> &names() const { return names_; }
     void attach(Binder &binder) { binder_ = &binder; }
     void setVictim(std::optional<std::string> name) { victim_ = std::move(name); }
+    void setDumpMode(std::optional<std::string> mode) { dumpMode_ = std::move(mode); }
 
     void handle(Transaction &in, ParcelWriter &reply)
     {
@@ -337,11 +341,25 @@ private:
 
     void dump(int fd, const std::vector<std::u16string> &args)
     {
+        if (dumpMode_ == "block")
+            for (;;)
+                pause();
+        if (dumpMode_ == "hold") {
+            held_.push_back(dup(fd));
+            return;
+        }
+        if (dumpMode_ == "slow")
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
         std::string text = names_.front().name + ": " + std::to_string(names_.size()) +
                            (names_.size() == 1 ? " name, " : " names, ") + std::to_string(calls_) +
                            (calls_ == 1 ? " call\n" : " calls\n");
         for (const std::u16string &arg : args)
             text += "arg: " + narrow(arg) + "\n";
+        if (dumpMode_ == "mib") {
+            text.resize(1 << 20);
+            for (size_t k = 0; k < text.size(); ++k)
+                text[k] = k % 64 == 63 ? '\n' : char('a' + k * 7 % 26);
+        }
         for (size_t done = 0; fd >= 0 && done < text.size();) {
             ssize_t n = write(fd, text.data() + done, text.size() - done);
             if (n <= 0)
@@ -357,6 +375,8 @@ private:
     int32_t calls_ = 0;
     Binder *binder_ = nullptr;
     std::optional<std::string> victim_;
+    std::optional<std::string> dumpMode_;
+    std::vector<int> held_;
 };
 
 // The methods of ISample.aidl, in its order.
@@ -608,7 +628,7 @@ void registerAll(Binder &binder, const Release &release, const Partition &partit
 {
     die("usage: peer-service --release " + releaseNames() +
         " [--device PATH] [--vendor] --interface DESCRIPTOR "
-        "--name NAME[:PRIORITY]... [--reap NAME] [--detach] [--log FILE]\n"
+        "--name NAME[:PRIORITY]... [--reap NAME] [--dump block|hold|mib|slow] [--detach] [--log FILE]\n"
         "       peer-service --hidl [--device PATH] --interface FQNAME --name INSTANCE... "
         "[--detach] [--log FILE]");
 }
@@ -640,6 +660,7 @@ int main(int argc, char **argv)
     if (!sample.knowsInterface())
         die("no methods known for the interface " + *interface);
     sample.setVictim(options.get("reap"));
+    sample.setDumpMode(options.get("dump"));
 
     detachUntilReady(options.has("detach"), 10);
     auto binder = Binder::open(options.get("device").value_or("/dev/binder"));

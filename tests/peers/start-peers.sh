@@ -25,6 +25,8 @@
 #           holds (per index: a name longer than its reply), vndbinder's lists 5000 names
 #           more than were registered, and each list of hwbinder's answers a record that
 #           points outside the buffers it sent
+#   dumpers dump.block, dump.hold, dump.mib and dump.slow, whose dumps never answer, keep
+#           the descriptor open, write 1 MiB, or take 300 ms
 #   vendor=R
 #           the vendor partition is of release R, older than the system's: vndbinder's
 #           manager and service speak R, and /vendor/build.prop says R's SDK level
@@ -38,10 +40,10 @@ without=" "
 with=" "
 for word; do
 	case $word in
-	+mortal | +grim | +hostile | +evil | +hostile-managers) with="$with${word#+} " ;;
+	+mortal | +grim | +hostile | +evil | +hostile-managers | +dumpers) with="$with${word#+} " ;;
 	+vendor=*) vendor=${word#+vendor=} ;;
 	+*)
-		echo "start-peers.sh: no such extra peer: '${word#+}' (mortal, grim, hostile, evil or hostile-managers)" >&2
+		echo "start-peers.sh: no such extra peer: '${word#+}' (mortal, grim, hostile, evil, hostile-managers or dumpers)" >&2
 		exit 2
 		;;
 	*) without="$without$word " ;;
@@ -127,4 +129,12 @@ case "$with" in *" hostile "*)
 	;;
 esac
 extra evil "$here/peer-hostile" --release "$release" --device /dev/binder --evil
+# Dumps that are hard to wait for (see peer-service's --dump).
+case "$with" in *" dumpers "*)
+	for mode in block hold mib slow; do
+		start dump.$mode "$here/peer-service" --release "$release" --device /dev/binder \
+			--interface com.example.vorn.IHidden --name dump.$mode --dump $mode
+	done
+	;;
+esac
 exit 0
