@@ -79,6 +79,21 @@ size_t Writer::buffer(std::span<const uint8_t> Data, std::optional<std::pair<siz
     return objects.size() - 1;
 }
 
+Writer &Writer::hidlString(std::string_view Text)
+{
+    size_t record = buffer(std::array<uint8_t, 16>{});
+    std::vector<uint8_t> chars(Text.begin(), Text.end());
+    chars.push_back(0);
+    buffer(chars, std::pair(record, 0));
+    // The record's pointer is the characters' own copy, which only now has its address.
+    uint64_t address = uintptr_t(buffers.back().data());
+    uint32_t size = uint32_t(Text.size());
+    std::vector<uint8_t> &fields = buffers[buffers.size() - 2];
+    std::memcpy(fields.data(), &address, sizeof address);
+    std::memcpy(fields.data() + 8, &size, sizeof size);
+    return *this;
+}
+
 Writer &Writer::append(Writer &&Tail)
 {
     for (uint64_t offset : Tail.objects)

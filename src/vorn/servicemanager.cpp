@@ -261,6 +261,73 @@ void descriptorObject(const Session &S, Writer &W, int Fd)
     W.object(binder_fd_object{BINDER_TYPE_FD, S.release().fdFlags, uint32_t(Fd), 0});
 }
 
+namespace {
+
+// The interface and instance of a hwbinder name: FQNAME/INSTANCE, or FQNAME for the default.
+std::pair<std::string, std::string> hidlName(const char *Name)
+{
+    std::string_view name(Name), fqName = name.substr(0, name.find('/'));
+    size_t at = fqName.find('@'), colons = fqName.find("::");
+    if (at == 0 || at == fqName.npos || colons == fqName.npos || colons < at || colons + 2 == fqName.size() ||
+        fqName.size() + 1 == name.size()) {
+        fprintf(stderr,
+                "%s: a hwbinder name is PACKAGE@VERSION::INTERFACE or PACKAGE@VERSION::INTERFACE/INSTANCE, such as "
+                "android.hardware.light@2.0::ILight/default\n",
+                printable(Name).c_str());
+        endProcess(2);
+    }
+    return {std::string(fqName), fqName.size() < name.size() ? std::string(name.substr(fqName.size() + 1)) : "default"};
+}
+
+// The status word of a hidl manager's reply, after saying why there is none.
+std::optional<Received> hidlAnswer(Session &S, uint32_t Code, const Writer &Args, const char *Request)
+{
+    Outcome o = transact(S, 0, Code, Args, HW_SM_INTERFACE);
+    if (!o.answered()) {
+        sayWhy(o);
+        fprintf(stderr, "No reply from the hidl manager to %s\n", Request);
+        return std::nullopt;
+    }
+    const Received &reply = report(S, o.reply);
+    std::optional<uint32_t> status = o.kind == Outcome::STATUS ? uint32_t(o.status) : Reader(reply.data).u32();
+    if (!status || *status != 0) {
+        fprintf(stderr, "%s was refused with status %d (0x%x)\n", Request, int32_t(status.value_or(0)),
+                status.value_or(0));
+        return std::nullopt;
+    }
+    return reply;
+}
+
+} // namespace
+
+int getHidlService(Session &S, const char *ServiceName, std::string *Missing)
+{
+    auto [fqName, instance] = hidlName(ServiceName);
+    auto names = [&] {
+        Writer w = request(S, HW_SM_INTERFACE);
+        w.hidlString(fqName).hidlString(instance);
+        return w;
+    };
+    auto reply = hidlAnswer(S, HW_SVC_MGR_GET, names(), "android.hidl.manager@1.0::IServiceManager::get");
+    if (!reply)
+        return LOOKUP_NO_REPLY;
+    // A name without a service has a null binder, which is no object.
+    if (reply->offsets.size() == 1) {
+        Located located = objectAt(*reply, 0);
+        if (located.error)
+            return located.error;
+        if (located.object.type == BINDER_TYPE_HANDLE)
+            return int(uint32_t(located.object.handle));
+    }
+    if (Missing) { // a passthrough service lives in its clients' processes, not behind the driver
+        auto transport =
+            hidlAnswer(S, HW_SVC_MGR_GET_TRANSPORT, names(), "android.hidl.manager@1.0::IServiceManager::getTransport");
+        if (transport && Reader(transport->data, 4).u32().value_or(0) == 2)
+            *Missing = " (passthrough: not reachable over hwbinder)";
+    }
+    return -1;
+}
+
 int getService(Session &S, const char *ServiceName, std::optional<uint32_t> *Stability)
 {
     if (!ServiceName)
@@ -381,13 +448,14 @@ const Command CHECK{"check",
                     "check requires a service name\n",
                     2,
                     [](Session &S, int, char **Args) {
-                        int desc = getService(S, Args[1]);
+                        std::string why;
+                        int desc = S.hidl() ? getHidlService(S, Args[1], &why) : getService(S, Args[1]);
                         if (desc >= 0) {
                             printf("Service %s: found\n", Args[1]);
                             return 0;
                         }
                         if (desc != LOOKUP_NO_REPLY) // no reply is not an answer either way
-                            fprintf(stderr, "Service %s: not found\n", Args[1]);
+                            fprintf(stderr, "Service %s: not found%s\n", Args[1], why.c_str());
                         return 1;
                     }};
 

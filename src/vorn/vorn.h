@@ -178,6 +178,9 @@ public:
     Writer &u32(uint32_t V) { return put(V); }
     Writer &string16(std::string_view UTF8); // count, units, a 0 unit, padded to 4
     Writer &cstring(std::string_view Text);  // the characters and a NUL, padded to 4
+    // A hidl_string: its 16-byte record, then its characters and NUL as the record's child,
+    // the record pointing at them.
+    Writer &hidlString(std::string_view Text);
     // A flat object: its offset goes into the offsets list.
     template <class T> Writer &object(const T &Object)
     {
@@ -306,7 +309,7 @@ constexpr uint32_t SYSPROPS_TRANSACTION = 0x5f535052;      // _SPR
 constexpr uint32_t EXTENSION_TRANSACTION = 0x5f455854;     // _EXT
 constexpr uint32_t DEBUG_PID_TRANSACTION = 0x5f504944;     // _PID
 
-constexpr uint32_t HW_SVC_MGR_LIST_SERVICES = 4;
+constexpr uint32_t HW_SVC_MGR_GET = 1, HW_SVC_MGR_GET_TRANSPORT = 3, HW_SVC_MGR_LIST_SERVICES = 4;
 constexpr const char *SM_INTERFACE = "android.os.IServiceManager";
 constexpr const char *HW_SM_INTERFACE = "android.hidl.manager@1.0::IServiceManager";
 
@@ -326,6 +329,10 @@ constexpr int LOOKUP_NO_REPLY = -2; // the manager gave no reply at all
 // The handle of a service, or a negative value; Stability, when given, receives the word the
 // manager wrote after the handle, where its release writes one.
 int getService(Session &S, const char *ServiceName, std::optional<uint32_t> *Stability = nullptr);
+// The handle of a hwbinder service (FQNAME/INSTANCE, or FQNAME for the default instance; any
+// other form ends the command with status 2), or a negative value; Missing, when given,
+// receives a note on the name's transport when it has no service over hwbinder.
+int getHidlService(Session &S, const char *ServiceName, std::string *Missing = nullptr);
 // The interface a handle names; nullopt after saying why not, or with the driver's refusal
 // in Why when Why is given.
 std::optional<std::string> getInterfaceOfDesc(Session &S, int Desc, std::string *Why = nullptr);

@@ -1,5 +1,8 @@
 // The hidl manager of hwbinder: services register an instance name, the manager asks each one
-// for its interface and lists "interface/instance" in order, with scatter-gather buffers.
+// for its interface and lists "interface/instance" in order, with scatter-gather buffers. It
+// answers get and getTransport for a name, and refuses a name whose buffers are not exactly
+// as the platform's library writes them with BAD_VALUE, as the platform's manager does. One
+// name is passthrough, as a device's manifest declares such HALs: not reachable over hwbinder.
 //
 //   peer-hwservicemanager [--device /dev/hwbinder] [--lie] [--detach] [--log FILE]
 //
@@ -24,7 +27,11 @@ const std::string kOwnInstance = "default";
 
 constexpr uint32_t kGet = 1;
 constexpr uint32_t kAdd = 2;
+constexpr uint32_t kGetTransport = 3;
 constexpr uint32_t kList = 4;
+constexpr int32_t kBadValue = -22;
+enum Transport : int32_t { kEmpty, kHwbinder, kPassthrough };
+const std::pair<std::string, std::string> kPassthroughName{"vendor.example.light@1.0::ILight", "default"};
 
 // The 16-byte record of a hidl string or vector: address, count, owns-buffer flag.
 struct HidlRecord {
@@ -69,18 +76,23 @@ public:
     {
         if (answerHidlBase({kDescriptor, std::string(kHidlBase)}, in, reply))
             return;
-        if (in.code() != kGet && in.code() != kAdd && in.code() != kList)
+        if (in.code() != kGet && in.code() != kAdd && in.code() != kGetTransport && in.code() != kList)
             return reply.setStatus(kUnknownTransaction);
         if (in.data.cstring() != kDescriptor)
             return reply.setStatus(kBadType);
         switch (in.code()) {
-        case kGet: {
+        case kGet:
+        case kGetTransport: {
             auto fqName = in.data.hidlString();
             auto instance = fqName ? in.data.hidlString() : std::nullopt;
             if (!instance)
-                return reply.setStatus(kBadType);
+                return reply.setStatus(kBadValue);
             reply.i32(kOk);
             auto found = services_.find({*fqName, *instance});
+            if (in.code() == kGetTransport)
+                return reply.i32(found != services_.end()                            ? kHwbinder
+                                 : std::pair(*fqName, *instance) == kPassthroughName ? kPassthrough
+                                                                                     : kEmpty);
             if (found == services_.end())
                 reply.localObject(0, 0);
             else if (found->second.local)
