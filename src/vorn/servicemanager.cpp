@@ -156,7 +156,9 @@ bool whole(const Listing &L)
     return false;
 }
 
-int listHw(Session &S)
+// The hidl manager's names, in its order, each printed as it is read when Print is set (with
+// the listing's own notes), else gathered into Names; the status.
+int hidlNames(Session &S, bool Print, std::vector<std::string> &Names)
 {
     Outcome o = transact(S, 0, HW_SVC_MGR_LIST_SERVICES, request(S, HW_SM_INTERFACE), HW_SM_INTERFACE);
     if (!o.answered()) {
@@ -183,7 +185,8 @@ int listHw(Session &S)
         fprintf(stderr, "Unexpected FBO type: 0x%x\n", vec->type);
         return 1;
     }
-    printf("Buffer of length: %lld @0x%llx\n", (long long)vec->length, (unsigned long long)vec->buffer);
+    if (Print)
+        printf("Buffer of length: %lld @0x%llx\n", (long long)vec->length, (unsigned long long)vec->buffer);
     if (vec->length != sizeof(hidl_array)) {
         fprintf(stderr, "Got buffer, but it's not 16 bytes and therefore not likely a hidl_str array!\n");
         return 1;
@@ -192,7 +195,8 @@ int listHw(Session &S)
     if (!vectorBytes)
         return 1;
     auto vector = Reader(*vectorBytes).record<hidl_array>();
-    fprintf(stderr, "Got %d entries\n", int(vector->arrayEntries));
+    if (Print)
+        fprintf(stderr, "Got %d entries\n", int(vector->arrayEntries));
     auto records = delivered(reply, vector->arrayPayload, uint64_t(sizeof(hidl_array)) * vector->arrayEntries);
     if (!records)
         return 1;
@@ -203,9 +207,19 @@ int listHw(Session &S)
         auto chars = delivered(reply, record->arrayPayload, record->arrayEntries);
         if (!chars)
             return 1;
-        printf("%s\n", printable({reinterpret_cast<const char *>(chars->data()), chars->size()}).c_str());
+        std::string name(reinterpret_cast<const char *>(chars->data()), chars->size());
+        if (Print)
+            printf("%s\n", printable(name).c_str());
+        else
+            Names.push_back(std::move(name));
     }
     return 0;
+}
+
+int listHw(Session &S)
+{
+    std::vector<std::string> none;
+    return hidlNames(S, true, none);
 }
 
 } // namespace
@@ -406,6 +420,12 @@ int probeNumbering(Session &S)
 
 int listServices(Session &S, serviceFunc Each)
 {
+    if (S.hidl()) { // only with Each: the hwbinder listing is a command of its own
+        std::vector<std::string> names;
+        int status = hidlNames(S, false, names);
+        eachName(S, names, Each);
+        return status;
+    }
     Listing found = listing(S);
     if (found.status)
         return found.status;

@@ -98,6 +98,33 @@ int findUsersOfNode(const Settings &S, uint32_t Node, int Print)
     return 0;
 }
 
+// The process id and the word size that a HIDL service reports in its DebugInfo record, or
+// nullopt after saying why not.
+std::optional<std::pair<int32_t, int32_t>> askHidlPid(Session &S, const char *ServiceName, int Desc)
+{
+    Outcome o = transact(S, Desc, HIDL_GET_DEBUG_INFO, request(S, HIDL_BASE), HIDL_BASE);
+    if (!o.answered()) {
+        sayWhy(o);
+        fprintf(stderr, "No reply from %s to getDebugInfo\n", ServiceName);
+        return std::nullopt;
+    }
+    const Received &reply = report(S, o.reply);
+    Reader reader(reply.data);
+    auto status = reader.u32();
+    auto record = status && *status == 0 ? reader.record<binder_buffer_object>() : std::nullopt;
+    if (o.kind == Outcome::STATUS || !status || *status != 0) {
+        fprintf(stderr, "%s refused getDebugInfo with status %d\n", ServiceName, int32_t(status.value_or(0)));
+        return std::nullopt;
+    }
+    auto info = record && record->type == BINDER_TYPE_PTR && record->length >= 24 ? delivered(reply, record->buffer, 24)
+                                                                                  : std::nullopt;
+    if (!info) {
+        fprintf(stderr, "The reply of %s to getDebugInfo holds no DebugInfo record\n", ServiceName);
+        return std::nullopt;
+    }
+    return std::pair(*Reader(*info).u32(), *Reader(*info, 16).u32());
+}
+
 // The process id that the service reports for itself, or nullopt after saying why not.
 std::optional<int32_t> askPid(Session &S, const char *ServiceName, int Desc)
 {
@@ -140,7 +167,7 @@ std::optional<int> serviceOf(Session &S, const char *Command, const char *Servic
         Result = listServices(S, Each);
         return std::nullopt;
     }
-    int desc = getService(S, ServiceName);
+    int desc = S.hidl() ? getHidlService(S, ServiceName) : getService(S, ServiceName);
     if (desc < 0) {
         fprintf(stderr, "Service %s: not found\n", ServiceName);
         Result = 1;
@@ -260,6 +287,15 @@ int findOwnerOfService(Session &S, const char *ServiceName)
     auto desc = serviceOf(S, "owner", ServiceName, findOwnerOfService, result);
     if (!desc)
         return result;
+    if (S.hidl()) {
+        auto pid = askHidlPid(S, ServiceName, *desc);
+        if (!pid)
+            return 1;
+        const char *arch = pid->second == 1 ? "64-bit" : pid->second == 2 ? "32-bit" : "of unknown width";
+        printf("PID %d (%s%s%s), %s\n", pid->first, S.settings.paint(BOLD), processName(pid->first).c_str(),
+               S.settings.paint(RESET), arch);
+        return 0;
+    }
     auto pid = askPid(S, ServiceName, *desc);
     if (!pid)
         return 1;

@@ -312,6 +312,8 @@ constexpr uint32_t DEBUG_PID_TRANSACTION = 0x5f504944;     // _PID
 constexpr uint32_t HW_SVC_MGR_GET = 1, HW_SVC_MGR_GET_TRANSPORT = 3, HW_SVC_MGR_LIST_SERVICES = 4;
 constexpr const char *SM_INTERFACE = "android.os.IServiceManager";
 constexpr const char *HW_SM_INTERFACE = "android.hidl.manager@1.0::IServiceManager";
+constexpr const char *HIDL_BASE = "android.hidl.base@1.0::IBase"; // the token of every interface's own codes
+constexpr uint32_t HIDL_GET_DEBUG_INFO = 0x0f524546;
 
 // A request parcel that starts with the release's header and the interface token.
 Writer request(const Session &S, const char *Interface);

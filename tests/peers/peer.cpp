@@ -564,6 +564,7 @@ bool answerHidlBase(const std::vector<std::string> &chain, Transaction &in, Parc
     switch (in.code()) {
     case kHidlInterfaceChain:
     case kHidlInterfaceDescriptor:
+    case kHidlGetDebugInfo:
     case kHidlPing: break;
     default: return false;
     }
@@ -576,6 +577,16 @@ bool answerHidlBase(const std::vector<std::string> &chain, Transaction &in, Parc
         reply.hidlStringVector(chain);
     if (in.code() == kHidlInterfaceDescriptor)
         reply.hidlString(chain.front());
+    if (in.code() == kHidlGetDebugInfo) { // DebugInfo: pid, the object's address (0), arch
+        struct {
+            int32_t pid;
+            uint32_t pad;
+            uint64_t ptr;
+            int32_t arch;
+            uint32_t pad2;
+        } info{getpid(), 0, 0, sizeof(void *) == 8 ? 1 : 2, 0};
+        reply.bufferObject({reinterpret_cast<const char *>(&info), sizeof info});
+    }
     return true;
 }
 

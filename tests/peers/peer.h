@@ -211,6 +211,7 @@ bool answerBuiltin(const Release &release, const BuiltinObject &object, Transact
 constexpr uint32_t kHidlInterfaceChain = packChars(0x0f, 'C', 'H', 'N');
 constexpr uint32_t kHidlInterfaceDescriptor = packChars(0x0f, 'D', 'S', 'C');
 constexpr uint32_t kHidlPing = packChars(0x0f, 'P', 'N', 'G');
+constexpr uint32_t kHidlGetDebugInfo = packChars(0x0f, 'R', 'E', 'F');
 constexpr std::string_view kHidlBase = "android.hidl.base@1.0::IBase";
 bool answerHidlBase(const std::vector<std::string> &chain, Transaction &in, ParcelWriter &reply);
 
