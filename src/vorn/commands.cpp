@@ -284,8 +284,157 @@ int dumpMethods(Session &S, const char *ServiceName)
     return 0;
 }
 
+// The builtins of hwbinder: IBase's own codes, each 0x0f and three letters.
+struct HidlBuiltin {
+    const char *word;
+    uint32_t code;
+};
+constexpr std::array<HidlBuiltin, 5> HIDL_BUILTINS{{{"_PNG", 0x0f504e47},
+                                                    {"_NTF", 0x0f445343},
+                                                    {"_CHN", 0x0f43484e},
+                                                    {"_PID", HIDL_GET_DEBUG_INFO},
+                                                    {"_HSH", 0x0f485348}}};
+constexpr int32_t BAD_TYPE = INT32_MIN + 1; // a token the interface does not take
+
+// The reply of a HIDL method: its data, then every object in it, a buffer with its bytes, or
+// as text when they are a string's characters and its NUL.
+int dumpHidlReply(const Received &Reply)
+{
+    hexDump(Reply.data.data(), Reply.data.size(), 0);
+    for (size_t o = 0; o < Reply.offsets.size(); ++o) {
+        auto object = Reader(Reply.data, size_t(Reply.offsets[o])).record<binder_buffer_object>();
+        if (!object || object->type != BINDER_TYPE_PTR)
+            continue;
+        printf("Object %d is a buffer of %llu bytes", int(o), (unsigned long long)object->length);
+        if (object->flags & 1)
+            printf(" at %llu in object %llu", (unsigned long long)object->parent_offset,
+                   (unsigned long long)object->parent);
+        auto bytes = delivered(Reply, object->buffer, object->length);
+        if (!bytes)
+            return 1;
+        std::string_view text(reinterpret_cast<const char *>(bytes->data()), bytes->size());
+        if (!text.empty() && text.back() == 0 &&
+            printable(text.substr(0, text.size() - 1)) == text.substr(0, text.size() - 1)) {
+            printf(": \"%.*s\"\n", int(text.size() - 1), text.data());
+            continue;
+        }
+        printf(":\n");
+        fflush(stdout);
+        hexDump(bytes->data(), bytes->size(), 0);
+    }
+    return 0;
+}
+
+// What a HIDL builtin returns, decoded; the status.
+int printHidlBuiltin(uint32_t Code, const Received &Reply)
+{
+    Reader reader(Reply.data, 4);
+    if (Code == 0x0f445343) {
+        auto text = hidlString(Reply, reader);
+        if (text)
+            printf("%s\n", printable(*text).c_str());
+        return text ? 0 : 1;
+    }
+    if (Code == 0x0f43484e) {
+        auto texts = hidlStrings(Reply, reader);
+        for (const std::string &text : texts.value_or(std::vector<std::string>()))
+            printf("%s\n", printable(text).c_str());
+        return texts ? 0 : 1;
+    }
+    if (Code == HIDL_GET_DEBUG_INFO || Code == 0x0f485348) {
+        auto object = reader.record<binder_buffer_object>();
+        auto record = object ? delivered(Reply, object->buffer, Code == HIDL_GET_DEBUG_INFO ? 24 : 16) : std::nullopt;
+        if (!record)
+            return 1;
+        if (Code == HIDL_GET_DEBUG_INFO) {
+            int32_t arch = int32_t(*Reader(*record, 16).u32());
+            printf("PID %d, %s\n", int32_t(*Reader(*record).u32()),
+                   arch == 1   ? "64-bit"
+                   : arch == 2 ? "32-bit"
+                               : "of unknown width");
+            return 0;
+        }
+        auto vector = Reader(*record).record<hidl_array>();
+        auto hashes = delivered(Reply, vector->arrayPayload, uint64_t(vector->arrayEntries) * 32);
+        for (size_t k = 0; hashes && k < hashes->size(); k += 32) {
+            for (size_t b = 0; b < 32; ++b)
+                printf("%02x", (*hashes)[k + b]);
+            printf("\n");
+        }
+        return hashes ? 0 : 1;
+    }
+    return 0; // ping: the status says it all
+}
+
+// call on hwbinder: a builtin with IBase's token, or a method by number with the token of the
+// interface that declares it, tried along the interface's chain.
+int callHidl(Session &S, int argc, char **argv)
+{
+    const char *word = argv[2];
+    std::span<char *const> rest(argv + 3, size_t(argc - 3));
+    auto builtin = std::find_if(HIDL_BUILTINS.begin(), HIDL_BUILTINS.end(),
+                                [&](const HidlBuiltin &B) { return strcmp(B.word, word) == 0; });
+    Scanned number = scanInteger(word, 1, UINT32_MAX);
+    if (builtin == HIDL_BUILTINS.end() && (number.kind != Scanned::NUMBER || !isdigit(uint8_t(word[0])))) {
+        fprintf(stderr, "%s: a hwbinder method is a number from 1, or _PNG, _NTF, _CHN, _PID or _HSH\n", word);
+        return 3;
+    }
+    Writer checked; // a bad word ends the call before anything is sent
+    encodeWords(S, checked, rest);
+    int desc = getHidlService(S, argv[1]);
+    if (desc < 0) {
+        if (desc != LOOKUP_NO_REPLY)
+            fprintf(stderr, "Unable to find service '%s'\n", argv[1]);
+        return 1;
+    }
+    std::vector<std::string> tokens{HIDL_BASE};
+    if (builtin == HIDL_BUILTINS.end()) {
+        // The interface's own descriptor, then each ancestor's: a method declared by an
+        // ancestor takes its token, and a refused token runs nothing.
+        Outcome chain = transact(S, desc, 0x0f43484e, request(S, HIDL_BASE), HIDL_BASE);
+        Reader reader(chain.reply.data, 4);
+        auto names = chain.kind == Outcome::REPLY ? hidlStrings(chain.reply, reader) : std::nullopt;
+        if (!names || names->empty()) {
+            sayWhy(chain);
+            fprintf(stderr, "The interface chain of %s cannot be read\n", argv[1]);
+            return 1;
+        }
+        tokens.assign(names->begin(), names->end() - (names->back() == HIDL_BASE));
+    }
+    uint32_t code = builtin == HIDL_BUILTINS.end() ? uint32_t(number.value) : builtin->code;
+    for (const std::string &token : tokens) {
+        Writer args = request(S, token.c_str());
+        encodeWords(S, args, rest);
+        Outcome o = transact(S, desc, code, args, token.c_str());
+        if (o.kind == Outcome::TIMEOUT) {
+            fprintf(stderr, "%s %s: no reply within %g s\n", printable(argv[1]).c_str(), word, S.settings.timeout);
+            return 1;
+        }
+        if (!o.answered()) {
+            sayWhy(o);
+            fprintf(stderr, "No reply\n");
+            return 1;
+        }
+        const Received &reply = report(S, o.reply);
+        if (o.kind == Outcome::STATUS && o.status == BAD_TYPE && &token != &tokens.back())
+            continue;
+        int32_t status = o.kind == Outcome::STATUS ? o.status : int32_t(Reader(reply.data).u32().value_or(0));
+        if (status != 0) {
+            if (o.kind == Outcome::STATUS || reply.data.size() <= 4)
+                fprintf(stderr, "Transaction returned %d (%s)\n", status, errorText(status).c_str());
+            else
+                printf("Transaction returned %d - %s\n", status, printable(string16Cut(reply.data, 4)).c_str());
+            return 1;
+        }
+        return builtin == HIDL_BUILTINS.end() ? dumpHidlReply(reply) : printHidlBuiltin(code, reply);
+    }
+    return 1;
+}
+
 int callService(Session &S, int argc, char **argv)
 {
+    if (S.hidl())
+        return callHidl(S, argc, argv);
     const char *word = argv[2];
     std::span<char *const> rest(argv + 3, size_t(argc - 3));
     // Typed words follow a number or a builtin; a bad one ends the call before anything is sent.

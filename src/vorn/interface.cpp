@@ -296,14 +296,16 @@ double finiteNumber(const char *Type, const char *Word, double Max)
 
 void encodeWords(Session &S, Writer &Out, std::span<char *const> Words)
 {
+    // hwbinder's scalars are binder's; its strings are hidl strings, and objects are not given.
+    bool hidl = S.hidl();
     for (size_t k = 0; k < Words.size(); ++k) {
         std::string_view type = Words[k];
-        bool alone = type == "s16null" || type == "null";
-        bool known = alone || type == "i32" || type == "i64" || type == "f" || type == "d" || type == "s16" ||
-                     type == "b" || type == "fd" || type == "nfd" || type == "handle";
+        bool alone = !hidl && (type == "s16null" || type == "null");
+        bool known = alone || type == "i32" || type == "i64" || type == "f" || type == "d" || type == "b" ||
+                     (hidl ? type == "s" : type == "s16" || type == "fd" || type == "nfd" || type == "handle");
         if (!known) {
-            fprintf(stderr, "Unknown argument type '%s': i32, i64, f, d, s16, s16null, b, null, fd, nfd or handle\n",
-                    Words[k]);
+            fprintf(stderr, "Unknown argument type '%s': %s\n", Words[k],
+                    hidl ? "i32, i64, f, d, b or s" : "i32, i64, f, d, s16, s16null, b, null, fd, nfd or handle");
             endProcess(3);
         }
         if (!alone && k + 1 == Words.size()) {
@@ -361,7 +363,7 @@ void encodeWords(Session &S, Writer &Out, std::span<char *const> Words)
             if (S.settings.argTrace)
                 printf("Serialized handle: %d\n", desc);
         } else {
-            Out.string16(word);
+            hidl ? Out.hidlString(word) : Out.string16(word);
             if (S.settings.argTrace)
                 printf("Serialized string: %s\n", word);
         }

@@ -255,6 +255,58 @@ std::optional<std::span<const uint8_t>> bytesAt(std::span<const uint8_t> Area, u
     return Area.subspan(size_t(Addr - Base), size_t(Size));
 }
 
+namespace {
+
+// The 16-byte record (hidl_string or hidl_vec) that the buffer object next in R holds.
+std::optional<hidl_array> hidlRecord(const Received &Reply, Reader &R)
+{
+    auto object = R.record<binder_buffer_object>();
+    if (!object || object->type != BINDER_TYPE_PTR || object->length != sizeof(hidl_array)) {
+        fprintf(stderr, "The reply holds no hidl record where one belongs\n");
+        return std::nullopt;
+    }
+    auto bytes = delivered(Reply, object->buffer, sizeof(hidl_array));
+    return bytes ? Reader(*bytes).record<hidl_array>() : std::nullopt;
+}
+
+std::optional<std::string> charactersOf(const Received &Reply, const hidl_array &Record)
+{
+    auto chars = delivered(Reply, Record.arrayPayload, uint64_t(Record.arrayEntries) + 1);
+    if (!chars)
+        return std::nullopt;
+    if (chars->back() != 0) {
+        fprintf(stderr, "A hidl string of the reply does not end in its NUL\n");
+        return std::nullopt;
+    }
+    return std::string(reinterpret_cast<const char *>(chars->data()), Record.arrayEntries);
+}
+
+} // namespace
+
+std::optional<std::string> hidlString(const Received &Reply, Reader &R)
+{
+    auto record = hidlRecord(Reply, R);
+    return record ? charactersOf(Reply, *record) : std::nullopt;
+}
+
+std::optional<std::vector<std::string>> hidlStrings(const Received &Reply, Reader &R)
+{
+    auto vector = hidlRecord(Reply, R);
+    auto records = vector ? delivered(Reply, vector->arrayPayload, uint64_t(sizeof(hidl_array)) * vector->arrayEntries)
+                          : std::nullopt;
+    if (!records)
+        return std::nullopt;
+    std::vector<std::string> texts;
+    Reader each(*records);
+    while (auto record = each.record<hidl_array>()) {
+        auto text = charactersOf(Reply, *record);
+        if (!text)
+            return std::nullopt;
+        texts.push_back(std::move(*text));
+    }
+    return texts;
+}
+
 Located objectAt(const Received &Reply, size_t Index)
 {
     uint64_t offset = Index < Reply.offsets.size() ? Reply.offsets[Index] : UINT64_MAX;

@@ -235,6 +235,13 @@ Located objectAt(const Received &Reply, size_t Index);
 // Length bytes at Addr, provided they lie inside one of the reply's buffers.
 std::optional<std::span<const uint8_t>> delivered(const Received &Reply, uint64_t Addr, uint64_t Length);
 
+class Reader;
+// The hidl_string, or hidl_vec<hidl_string>, whose buffer object is next in R: the record and
+// the characters read only inside the buffers the driver delivered, each string with its NUL;
+// nullopt after saying what is wrong.
+std::optional<std::string> hidlString(const Received &Reply, Reader &R);
+std::optional<std::vector<std::string>> hidlStrings(const Received &Reply, Reader &R);
+
 // Reads a parcel front to back and refuses to go past its end: every read that does not
 // fit yields nullopt and leaves the reader at the end, so a chain of reads stops at once.
 class Reader {

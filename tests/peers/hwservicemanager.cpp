@@ -29,7 +29,6 @@ constexpr uint32_t kGet = 1;
 constexpr uint32_t kAdd = 2;
 constexpr uint32_t kGetTransport = 3;
 constexpr uint32_t kList = 4;
-constexpr int32_t kBadValue = -22;
 enum Transport : int32_t { kEmpty, kHwbinder, kPassthrough };
 const std::pair<std::string, std::string> kPassthroughName{"vendor.example.light@1.0::ILight", "default"};
 

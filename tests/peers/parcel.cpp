@@ -131,6 +131,16 @@ void ParcelWriter::hidlString(std::string_view text)
     std::memcpy(buffers_[recordKept].data(), &record, sizeof record);
 }
 
+void ParcelWriter::hidlVector(std::string_view elements, uint32_t count)
+{
+    HidlRecord vector{0, count, 1};
+    size_t vectorIndex = bufferObject(bytesOf(vector));
+    size_t vectorKept = buffers_.size() - 1;
+    bufferObject(elements, vectorIndex, 0);
+    vector.address = reinterpret_cast<uint64_t>(buffers_.back().data());
+    std::memcpy(buffers_[vectorKept].data(), &vector, sizeof vector);
+}
+
 void ParcelWriter::hidlStringVector(const std::vector<std::string> &texts)
 {
     HidlRecord vector{0, uint32_t(texts.size()), 1};

@@ -61,6 +61,8 @@ public:
     void cstring(std::string_view text); // NUL-terminated, padded to 4: hwbinder's token
     void hidlString(std::string_view text);
     void hidlStringVector(const std::vector<std::string> &texts);
+    // A hidl_vec of Count plain elements whose bytes are Elements.
+    void hidlVector(std::string_view elements, uint32_t count);
     // A parcelable's body goes between these: its leading size word counts the bytes from
     // itself to the body's end, as the generated code writes it.
     size_t beginSized();

@@ -565,6 +565,7 @@ bool answerHidlBase(const std::vector<std::string> &chain, Transaction &in, Parc
     case kHidlInterfaceChain:
     case kHidlInterfaceDescriptor:
     case kHidlGetDebugInfo:
+    case kHidlGetHashChain:
     case kHidlPing: break;
     default: return false;
     }
@@ -577,6 +578,12 @@ bool answerHidlBase(const std::vector<std::string> &chain, Transaction &in, Parc
         reply.hidlStringVector(chain);
     if (in.code() == kHidlInterfaceDescriptor)
         reply.hidlString(chain.front());
+    if (in.code() == kHidlGetHashChain) { // hidl_vec<uint8_t[32]>: byte k of hash i is i * 16 + k
+        std::string hashes(32 * chain.size(), '\0');
+        for (size_t k = 0; k < hashes.size(); ++k)
+            hashes[k] = char(k / 32 * 16 + k % 32);
+        reply.hidlVector(hashes, uint32_t(chain.size()));
+    }
     if (in.code() == kHidlGetDebugInfo) { // DebugInfo: pid, the object's address (0), arch
         struct {
             int32_t pid;

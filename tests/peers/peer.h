@@ -34,6 +34,7 @@ constexpr uint32_t kDebugPidTransaction = packChars('_', 'P', 'I', 'D');
 // Status values of the platform's native binder library.
 constexpr int32_t kOk = 0;
 constexpr int32_t kBadType = INT32_MIN + 1;
+constexpr int32_t kBadValue = -22;
 constexpr int32_t kNotEnoughData = -61;
 constexpr int32_t kUnknownTransaction = -74;
 constexpr int32_t kUnexpectedNull = INT32_MIN + 8; // the AIDL stubs turn it into kExNullPointer
@@ -212,6 +213,7 @@ constexpr uint32_t kHidlInterfaceChain = packChars(0x0f, 'C', 'H', 'N');
 constexpr uint32_t kHidlInterfaceDescriptor = packChars(0x0f, 'D', 'S', 'C');
 constexpr uint32_t kHidlPing = packChars(0x0f, 'P', 'N', 'G');
 constexpr uint32_t kHidlGetDebugInfo = packChars(0x0f, 'R', 'E', 'F');
+constexpr uint32_t kHidlGetHashChain = packChars(0x0f, 'H', 'S', 'H');
 constexpr std::string_view kHidlBase = "android.hidl.base@1.0::IBase";
 bool answerHidlBase(const std::vector<std::string> &chain, Transaction &in, ParcelWriter &reply);
 

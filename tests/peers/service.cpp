@@ -598,13 +598,57 @@ void registerAll(Binder &binder, const Release &release, const Partition &partit
         registerService(binder, release, partition, r.name, sample.node(), r.dumpPriority);
 }
 
+// The user methods of vendor.example.sample@1.0::ISample, numbered from 1 (1.1 adds 5), each
+// taking the token of the interface that declares it, as the generated code checks it:
+//   1 add(int32, int32) generates (int32)     2 echo(string) generates (string)
+//   3 sum(int64, int64) generates (int64)     4 isEven(int32) generates (bool)
+//   5 shout(string) generates (string), in capitals
+const std::string kHidlSample10 = "vendor.example.sample@1.0::ISample";
+
+bool answerHidlSample(const std::vector<std::string> &chain, Transaction &in, ParcelWriter &reply)
+{
+    uint32_t code = in.code();
+    bool has11 = chain.front() != kHidlSample10;
+    if (code < 1 || code > (has11 ? 5u : 4u))
+        return false;
+    if (in.data.cstring() != (code == 5 ? chain.front() : kHidlSample10)) {
+        reply.setStatus(kBadType);
+        return true;
+    }
+    auto &d = in.data;
+    std::optional<int32_t> a, b;
+    std::optional<int64_t> x, y;
+    std::optional<std::string> text;
+    bool read = code == 1   ? (a = d.i32()) && (b = d.i32())
+                : code == 3 ? (x = d.i64()) && (y = d.i64())
+                : code == 4 ? bool(a = d.i32())
+                            : bool(text = d.hidlString());
+    if (!read)
+        return reply.setStatus(kBadValue), true;
+    reply.i32(kOk);
+    if (code == 1)
+        reply.i32(*a + *b);
+    if (code == 3)
+        reply.i64(*x + *y);
+    if (code == 4)
+        reply.i32(*a % 2 == 0);
+    if (code == 5)
+        for (char &c : *text)
+            c = char(std::toupper(uint8_t(c)));
+    if (code == 2 || code == 5)
+        reply.hidlString(*text);
+    return true;
+}
+
 [[noreturn]] void serveHidl(const Options &options, const std::string &fqName,
                             const std::vector<std::string> &instances)
 {
     auto binder = Binder::open(options.get("device").value_or("/dev/hwbinder"));
     std::vector<std::string> chain = {fqName, std::string(kHidlBase)};
+    if (fqName == "vendor.example.sample@1.1::ISample")
+        chain.insert(chain.begin() + 1, kHidlSample10);
     binder->onTransaction([&](Transaction &in, ParcelWriter &reply) {
-        if (!answerHidlBase(chain, in, reply))
+        if (!answerHidlBase(chain, in, reply) && !answerHidlSample(chain, in, reply))
             reply.setStatus(kUnknownTransaction);
     });
     auto node = reinterpret_cast<binder_uintptr_t>(&chain);

@@ -115,6 +115,10 @@ start vendor.sample "$here/peer-service" --release "$vendor" --device /dev/vndbi
 	--interface com.example.vorn.IVendorSample --name vendor.sample:8
 start hidl.sample "$here/peer-service" --hidl --device /dev/hwbinder \
 	--interface vendor.example.sample@1.0::ISample --name default
+# Its minor version, which declares one method more and inherits the rest: those take the
+# token of 1.0, which declares them.
+start hidl.sample11 "$here/peer-service" --hidl --device /dev/hwbinder \
+	--interface vendor.example.sample@1.1::ISample --name default
 
 # Last, so that the other names keep their places. The managers of 9 and 10 list the newest
 # registration first: mortal is registered before grim so that grim is listed before it (on
