@@ -28,6 +28,17 @@ int lookUp(Session &S, const char *ServiceName)
     return desc;
 }
 
+// The same in either kind of namespace, for the commands that work in both.
+int findService(Session &S, const char *ServiceName)
+{
+    if (!S.hidl())
+        return lookUp(S, ServiceName);
+    int desc = getHidlService(S, ServiceName);
+    if (desc < 0 && desc != LOOKUP_NO_REPLY)
+        fprintf(stderr, "Unable to find service '%s'\n", ServiceName);
+    return desc;
+}
+
 void tooShort(const char *What, size_t Size)
 {
     fprintf(stderr, "The reply (%zu bytes) is too short for %s\n", Size, What);
@@ -170,20 +181,25 @@ int dumpOne(Session &S, const char *Name, int Desc, std::span<char *const> Words
         return 1;
     }
     Owned reading(ends[0]);
-    Writer args;
+    // On hwbinder the dump is IBase's debug: a native handle and the words as options.
+    Writer args = S.hidl() ? request(S, HIDL_BASE) : Writer();
     args.own(ends[1]); // our copy of the write end closes with the request
-    descriptorObject(S, args, ends[1]);
-    if (!Words.empty()) { // further words are the dump's own arguments
-        args.u32(uint32_t(Words.size()));
-        for (const char *word : Words)
-            args.string16(word);
+    if (S.hidl()) {
+        args.nativeHandle(ends[1]).hidlStrings(Words);
+    } else {
+        descriptorObject(S, args, ends[1]);
+        if (!Words.empty()) { // further words are the dump's own arguments
+            args.u32(uint32_t(Words.size()));
+            for (const char *word : Words)
+                args.string16(word);
+        }
     }
     auto settings = std::make_shared<const Settings>(S.settings);
     auto outcome = std::make_shared<std::promise<Outcome>>();
     std::future<Outcome> replied = outcome->get_future();
     std::thread([settings, outcome, Desc, session = Session{*settings, S.fd, S.area, S.ns, S.cls, S.headerProven},
                  args = std::move(args)]() mutable {
-        Outcome o = transact(session, Desc, DUMP_TRANSACTION, args, nullptr);
+        Outcome o = transact(session, Desc, session.hidl() ? HIDL_DEBUG : DUMP_TRANSACTION, args, nullptr);
         args = Writer(); // the service's copy is then the only one left
         outcome->set_value(std::move(o));
     }).detach();
@@ -236,7 +252,7 @@ int dumpAll(Session &S, std::span<char *const> Words)
     std::vector<std::string> names;
     int status = serviceNames(S, names);
     for (const std::string &name : names) {
-        int desc = lookUp(S, name.c_str());
+        int desc = findService(S, name.c_str());
         if (desc < 0) {
             status = 1;
             continue;
@@ -263,7 +279,7 @@ int dumpService(Session &S, int argc, char **argv)
     std::span<char *const> words(argv + 2, size_t(argc - 2));
     if (strcmp(argv[1], "all") == 0)
         return dumpAll(S, words);
-    int desc = lookUp(S, argv[1]);
+    int desc = findService(S, argv[1]);
     return desc < 0 ? 1 : dumpOne(S, argv[1], desc, words);
 }
 
@@ -289,11 +305,12 @@ struct HidlBuiltin {
     const char *word;
     uint32_t code;
 };
-constexpr std::array<HidlBuiltin, 5> HIDL_BUILTINS{{{"_PNG", 0x0f504e47},
+constexpr std::array<HidlBuiltin, 6> HIDL_BUILTINS{{{"_PNG", 0x0f504e47},
                                                     {"_NTF", 0x0f445343},
                                                     {"_CHN", 0x0f43484e},
                                                     {"_PID", HIDL_GET_DEBUG_INFO},
-                                                    {"_HSH", 0x0f485348}}};
+                                                    {"_HSH", 0x0f485348},
+                                                    {"_DMP", HIDL_DEBUG}}};
 constexpr int32_t BAD_TYPE = INT32_MIN + 1; // a token the interface does not take
 
 // The reply of a HIDL method: its data, then every object in it, a buffer with its bytes, or
@@ -376,17 +393,17 @@ int callHidl(Session &S, int argc, char **argv)
                                 [&](const HidlBuiltin &B) { return strcmp(B.word, word) == 0; });
     Scanned number = scanInteger(word, 1, UINT32_MAX);
     if (builtin == HIDL_BUILTINS.end() && (number.kind != Scanned::NUMBER || !isdigit(uint8_t(word[0])))) {
-        fprintf(stderr, "%s: a hwbinder method is a number from 1, or _PNG, _NTF, _CHN, _PID or _HSH\n", word);
+        fprintf(stderr, "%s: a hwbinder method is a number from 1, or _PNG, _NTF, _CHN, _PID, _HSH or _DMP\n", word);
         return 3;
     }
+    // debug takes vorn's standard output and the words as they are, as its options.
+    bool debug = builtin != HIDL_BUILTINS.end() && builtin->code == HIDL_DEBUG;
+    auto encode = [&](Writer &Out) { debug ? (void)Out.nativeHandle(1).hidlStrings(rest) : encodeWords(S, Out, rest); };
     Writer checked; // a bad word ends the call before anything is sent
-    encodeWords(S, checked, rest);
-    int desc = getHidlService(S, argv[1]);
-    if (desc < 0) {
-        if (desc != LOOKUP_NO_REPLY)
-            fprintf(stderr, "Unable to find service '%s'\n", argv[1]);
+    encode(checked);
+    int desc = findService(S, argv[1]);
+    if (desc < 0)
         return 1;
-    }
     std::vector<std::string> tokens{HIDL_BASE};
     if (builtin == HIDL_BUILTINS.end()) {
         // The interface's own descriptor, then each ancestor's: a method declared by an
@@ -404,7 +421,7 @@ int callHidl(Session &S, int argc, char **argv)
     uint32_t code = builtin == HIDL_BUILTINS.end() ? uint32_t(number.value) : builtin->code;
     for (const std::string &token : tokens) {
         Writer args = request(S, token.c_str());
-        encodeWords(S, args, rest);
+        encode(args);
         Outcome o = transact(S, desc, code, args, token.c_str());
         if (o.kind == Outcome::TIMEOUT) {
             fprintf(stderr, "%s %s: no reply within %g s\n", printable(argv[1]).c_str(), word, S.settings.timeout);

@@ -124,6 +124,18 @@ static_assert(offsetof(binder_fd_object, pad_flags) == 4);
 static_assert(offsetof(binder_fd_object, fd) == 8);
 static_assert(offsetof(binder_fd_object, cookie) == 16);
 
+struct binder_fd_array_object {
+    uint32_t type;
+    uint32_t pad;
+    uint64_t num_fds;
+    uint64_t parent;        // the buffer object, by its index among the objects
+    uint64_t parent_offset; // where in it the descriptors lie
+};
+static_assert(sizeof(binder_fd_array_object) == 32);
+static_assert(offsetof(binder_fd_array_object, num_fds) == 8);
+static_assert(offsetof(binder_fd_array_object, parent) == 16);
+static_assert(offsetof(binder_fd_array_object, parent_offset) == 24);
+
 struct binder_buffer_object {
     uint32_t type;
     uint32_t flags;

@@ -94,6 +94,37 @@ Writer &Writer::hidlString(std::string_view Text)
     return *this;
 }
 
+Writer &Writer::hidlStrings(std::span<char *const> Texts)
+{
+    size_t record = buffer(std::array<uint8_t, 16>{});
+    size_t elements = buffer(std::vector<uint8_t>(16 * Texts.size()), std::pair(record, 0));
+    size_t first = buffers.size() - 1; // the array's copy; each string's follows it
+    for (size_t k = 0; k < Texts.size(); ++k) {
+        std::string_view text = Texts[k];
+        std::vector<uint8_t> chars(text.begin(), text.end());
+        chars.push_back(0);
+        buffer(chars, std::pair(elements, 16 * k));
+    }
+    // Each record points at its child's own copy, which only now has its address.
+    auto point = [&](std::vector<uint8_t> &Record, size_t At, const std::vector<uint8_t> &Child, uint32_t Count) {
+        uint64_t address = uintptr_t(Child.data());
+        std::memcpy(Record.data() + At, &address, sizeof address);
+        std::memcpy(Record.data() + At + 8, &Count, sizeof Count);
+    };
+    point(buffers[first - 1], 0, buffers[first], uint32_t(Texts.size()));
+    for (size_t k = 0; k < Texts.size(); ++k)
+        point(buffers[first], 16 * k, buffers[first + 1 + k], uint32_t(strlen(Texts[k])));
+    return *this;
+}
+
+Writer &Writer::nativeHandle(int Fd)
+{
+    const std::array<int32_t, 4> handle{12, 1, 0, Fd}; // version (its header's size), one fd, no ints
+    put(uint64_t(sizeof handle));
+    size_t parent = buffer(std::span(reinterpret_cast<const uint8_t *>(handle.data()), sizeof handle));
+    return object(binder_fd_array_object{BINDER_TYPE_FDA, 0, 1, parent, 12});
+}
+
 Writer &Writer::append(Writer &&Tail)
 {
     for (uint64_t offset : Tail.objects)

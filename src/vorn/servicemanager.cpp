@@ -449,6 +449,8 @@ int listServices(Session &S, serviceFunc Each)
 
 int serviceNames(Session &S, std::vector<std::string> &Names)
 {
+    if (S.hidl())
+        return hidlNames(S, false, Names);
     Listing found = listing(S);
     int status = found.status ? found.status : whole(found) ? 0 : 1;
     Names = std::move(found.names);

@@ -181,6 +181,11 @@ public:
     // A hidl_string: its 16-byte record, then its characters and NUL as the record's child,
     // the record pointing at them.
     Writer &hidlString(std::string_view Text);
+    // A hidl_vec<hidl_string>: its record, the array of string records, then each string.
+    Writer &hidlStrings(std::span<char *const> Texts);
+    // A native handle of one descriptor, as hwbinder writes one it does not own: the handle's
+    // size, the handle as a buffer, and the descriptor array object that points into it.
+    Writer &nativeHandle(int Fd);
     // A flat object: its offset goes into the offsets list.
     template <class T> Writer &object(const T &Object)
     {
@@ -320,7 +325,7 @@ constexpr uint32_t HW_SVC_MGR_GET = 1, HW_SVC_MGR_GET_TRANSPORT = 3, HW_SVC_MGR_
 constexpr const char *SM_INTERFACE = "android.os.IServiceManager";
 constexpr const char *HW_SM_INTERFACE = "android.hidl.manager@1.0::IServiceManager";
 constexpr const char *HIDL_BASE = "android.hidl.base@1.0::IBase"; // the token of every interface's own codes
-constexpr uint32_t HIDL_GET_DEBUG_INFO = 0x0f524546;
+constexpr uint32_t HIDL_GET_DEBUG_INFO = 0x0f524546, HIDL_DEBUG = 0x0f444247;
 
 // A request parcel that starts with the release's header and the interface token.
 Writer request(const Session &S, const char *Interface);

@@ -365,6 +365,29 @@ std::optional<std::string> ParcelReader::hidlString()
     return std::string(chars, record.count);
 }
 
+std::optional<int> ParcelReader::nativeHandleFd()
+{
+    struct Handle {
+        int32_t version, numFds, numInts, fd;
+    };
+    size_t parentIndex = 0;
+    auto size = i64();
+    auto parent = size == int64_t(sizeof(Handle)) ? bufferObject(&parentIndex) : std::nullopt;
+    if (!parent || parent->length != sizeof(Handle) || parent->flags != 0)
+        return std::nullopt;
+    size_t at = pos_;
+    const uint8_t *bytes = take(sizeof(binder_fd_array_object));
+    if (!bytes || !listed(at))
+        return std::nullopt;
+    auto array = load<binder_fd_array_object>(bytes);
+    auto handle = load<Handle>(reinterpret_cast<const uint8_t *>(parent->buffer));
+    if (array.hdr.type != BINDER_TYPE_FDA || array.num_fds != 1 || array.parent != parentIndex ||
+        array.parent_offset != offsetof(Handle, fd) || handle.version != 12 || handle.numFds != 1 ||
+        handle.numInts != 0)
+        return std::nullopt;
+    return handle.fd;
+}
+
 std::optional<std::vector<std::string>> ParcelReader::hidlStringVector()
 {
     size_t vectorIndex = 0;

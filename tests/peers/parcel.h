@@ -111,6 +111,9 @@ public:
     std::optional<std::string> cstring();
     std::optional<std::string> hidlString();
     std::optional<std::vector<std::string>> hidlStringVector();
+    // A native handle of one descriptor as the platform's hwbinder parcel writes it: the size,
+    // the handle's buffer (version 12, one fd, no ints), the descriptor array at offset 12.
+    std::optional<int> nativeHandleFd();
 
     size_t position() const { return pos_; }
     // To the end of a parcelable whose size word was at start, as the generated code skips

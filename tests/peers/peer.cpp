@@ -566,12 +566,28 @@ bool answerHidlBase(const std::vector<std::string> &chain, Transaction &in, Parc
     case kHidlInterfaceDescriptor:
     case kHidlGetDebugInfo:
     case kHidlGetHashChain:
+    case kHidlDebug:
     case kHidlPing: break;
     default: return false;
     }
     if (in.data.cstring() != std::string(kHidlBase)) {
         reply.setStatus(kBadType);
         return true;
+    }
+    if (in.code() == kHidlDebug) { // its options to the descriptor, one a line
+        auto fd = in.data.nativeHandleFd();
+        auto options = fd ? in.data.hidlStringVector() : std::nullopt;
+        if (!options)
+            return reply.setStatus(kBadValue), true;
+        std::string text = "debug of " + chain.front() + "\n";
+        for (const std::string &option : *options)
+            text += "option: " + option + "\n";
+        for (size_t done = 0; done < text.size();) {
+            ssize_t n = write(*fd, text.data() + done, text.size() - done);
+            if (n <= 0)
+                break;
+            done += size_t(n);
+        }
     }
     reply.i32(kOk);
     if (in.code() == kHidlInterfaceChain)

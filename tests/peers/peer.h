@@ -214,6 +214,7 @@ constexpr uint32_t kHidlInterfaceDescriptor = packChars(0x0f, 'D', 'S', 'C');
 constexpr uint32_t kHidlPing = packChars(0x0f, 'P', 'N', 'G');
 constexpr uint32_t kHidlGetDebugInfo = packChars(0x0f, 'R', 'E', 'F');
 constexpr uint32_t kHidlGetHashChain = packChars(0x0f, 'H', 'S', 'H');
+constexpr uint32_t kHidlDebug = packChars(0x0f, 'D', 'B', 'G');
 constexpr std::string_view kHidlBase = "android.hidl.base@1.0::IBase";
 bool answerHidlBase(const std::vector<std::string> &chain, Transaction &in, ParcelWriter &reply);
 
