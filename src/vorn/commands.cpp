@@ -320,6 +320,16 @@ int dumpHidlReply(const Received &Reply)
     hexDump(Reply.data.data(), Reply.data.size(), 0);
     for (size_t o = 0; o < Reply.offsets.size(); ++o) {
         auto object = Reader(Reply.data, size_t(Reply.offsets[o])).record<binder_buffer_object>();
+        Located located = objectAt(Reply, o);
+        if (located.error)
+            return located.error;
+        int value = int(uint32_t(located.object.handle));
+        if (located.object.type == BINDER_TYPE_HANDLE)
+            printf("Object %d (desc %d) is a handle\n", int(o), value);
+        else if (located.object.type == BINDER_TYPE_FD)
+            printf("Object %d is a filedescriptor (%d = %s)!\n", int(o), value, fdTarget(value).c_str());
+        else if (!object || object->type != BINDER_TYPE_PTR)
+            printf("Object %d is type 0x%x\n", int(o), located.object.type);
         if (!object || object->type != BINDER_TYPE_PTR)
             continue;
         printf("Object %d is a buffer of %llu bytes", int(o), (unsigned long long)object->length);

@@ -9,7 +9,7 @@ using namespace fuzz;
 
 namespace {
 
-// The command line, picked by the first byte (its low four bits).
+// The command line, picked by the first byte.
 const std::vector<std::string> COMMANDS[] = {
     {"vorn", "list"},
     {"vorn", "check", "x"},
@@ -27,6 +27,10 @@ const std::vector<std::string> COMMANDS[] = {
     {"vorn", "dump", "svc", "-a", "x"},
     {"vorn", "v", "list"},
     {"vorn", "call", "svc", "other", "text"},
+    {"vorn", "h", "call", "a@1.0::IA", "_CHN"},
+    {"vorn", "h", "call", "a@1.0::IA", "2", "s", "x"},
+    {"vorn", "h", "call", "a@1.0::IA", "_HSH"},
+    {"vorn", "h", "owner", "a@1.0::IA/b"},
 };
 // The switches, from the second byte: the release in its low three bits (a variable, the SDK
 // 35 probe, or no hint at all, which means 10), debug in bit 3, colour in bit 4, a NUMMETH in
