@@ -316,10 +316,11 @@ std::optional<Received> hidlAnswer(Session &S, uint32_t Code, const Writer &Args
 
 int getHidlService(Session &S, const char *ServiceName, std::string *Missing)
 {
-    auto [fqName, instance] = hidlName(ServiceName);
+    const std::pair<std::string, std::string> name =
+        hidlName(ServiceName); // not a structured binding: the lambda below uses it
     auto names = [&] {
         Writer w = request(S, HW_SM_INTERFACE);
-        w.hidlString(fqName).hidlString(instance);
+        w.hidlString(name.first).hidlString(name.second);
         return w;
     };
     auto reply = hidlAnswer(S, HW_SVC_MGR_GET, names(), "android.hidl.manager@1.0::IServiceManager::get");
