@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <new>
 
 namespace dex {
 namespace {
@@ -401,6 +402,8 @@ std::optional<Interface> findInBytes(std::span<const uint8_t> Bytes_, std::strin
                     scanDex(entryBytes(bytes, entry, inflated), name);
                 } catch (const Corrupt &c) {
                     say(name, c);
+                } catch (const std::bad_alloc &) { // a device short of memory passes the entry over
+                    say(name, Corrupt{"too large to inflate here"});
                 }
                 if (!found.numbers.empty() && found.prototypes && found.names)
                     break;

@@ -9,7 +9,7 @@ namespace dex {
 namespace {
 
 constexpr uint32_t END_OF_DIRECTORY = 0x06054b50, DIRECTORY_ENTRY = 0x02014b50, LOCAL_ENTRY = 0x04034b50;
-constexpr uint64_t END_SIZE = 22, MAX_COMMENT = 0xffff;
+constexpr uint64_t END_SIZE = 22, MAX_COMMENT = 0xffff, MAX_INFLATED = 256 << 20;
 
 // The position of classes.dex (1), classesN.dex (N), or 0 for any other name.
 unsigned dexNumber(std::string_view Name)
@@ -82,9 +82,12 @@ std::span<const uint8_t> entryBytes(const Bytes &Zip, const ZipEntry &Entry, std
     }
     if (Entry.method != 8)
         throw Corrupt{"compression method " + std::to_string(Entry.method) + " is not read"};
-    // Deflate shrinks at most 1032 to 1: a larger claim is a lie, and must not be allocated.
+    // Deflate shrinks at most 1032 to 1: a larger claim is a lie, and must not be allocated;
+    // nor is more than the largest dex file of a device, a few tens of megabytes, many times over.
     if (Entry.size > uint64_t(Entry.compressed) * 1032 + 64)
         throw Corrupt{"its sizes lie"};
+    if (Entry.size > MAX_INFLATED)
+        throw Corrupt{"its size, " + std::to_string(Entry.size) + " bytes, is more than a dex file here may have"};
     Inflated.assign(Entry.size, 0);
     z_stream z{};
     if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
