@@ -369,8 +369,14 @@ int printHidlBuiltin(uint32_t Code, const Received &Reply)
         return texts ? 0 : 1;
     }
     if (Code == HIDL_GET_DEBUG_INFO || Code == 0x0f485348) {
+        uint64_t size = Code == HIDL_GET_DEBUG_INFO ? 24 : 16;
         auto object = reader.record<binder_buffer_object>();
-        auto record = object ? delivered(Reply, object->buffer, Code == HIDL_GET_DEBUG_INFO ? 24 : 16) : std::nullopt;
+        if (!object || object->type != BINDER_TYPE_PTR || object->length != size) {
+            fprintf(stderr, "The reply holds no %s record where one belongs\n",
+                    Code == HIDL_GET_DEBUG_INFO ? "DebugInfo" : "hidl");
+            return 1;
+        }
+        auto record = delivered(Reply, object->buffer, size);
         if (!record)
             return 1;
         if (Code == HIDL_GET_DEBUG_INFO) {

@@ -15,7 +15,7 @@
 // descriptor open and writes nothing, mib writes 1 MiB (byte k is 'a' + k * 7 % 26, with a
 // newline as every 64th), slow answers after 300 ms.
 //   peer-service --hidl [--device /dev/hwbinder] --interface FQNAME --name INSTANCE
-//                [--detach] [--log FILE]
+//                [--lie] [--detach] [--log FILE]
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -640,6 +640,40 @@ bool answerHidlSample(const std::vector<std::string> &chain, Transaction &in, Pa
     return true;
 }
 
+// What a lying HIDL service answers once it is registered (it tells its manager the truth):
+// a descriptor whose characters lack their NUL, a chain whose record points where no buffer
+// was sent, a hash chain counting 1000 hashes more than it holds, a DebugInfo of 8 bytes, and
+// to a ping a string whose characters name as their parent an object after them, which the
+// driver refuses to deliver.
+bool lie(Transaction &in, ParcelWriter &reply)
+{
+    struct Record {
+        uint64_t address;
+        uint32_t count, owns;
+    };
+    auto bytes = [](const Record &R) { return std::string_view(reinterpret_cast<const char *>(&R), sizeof R); };
+    reply.i32(kOk);
+    switch (in.code()) {
+    case kHidlInterfaceDescriptor: {
+        size_t parent = reply.bufferObject(bytes(Record{0, 3, 1}));
+        reply.bufferObject("abcd", parent, 0); // 3 characters and, where the NUL belongs, a 'd'
+        return true;
+    }
+    case kHidlInterfaceChain: reply.bufferObject(bytes(Record{0x1000, 2, 1})); return true;
+    case kHidlGetHashChain: {
+        size_t parent = reply.bufferObject(bytes(Record{0, 1001, 1}));
+        reply.bufferObject(std::string(32, '\x11'), parent, 0);
+        return true;
+    }
+    case kHidlGetDebugInfo: reply.bufferObject(std::string(8, '\0')); return true;
+    case kHidlPing:
+        reply.bufferObject("late\0", 1, 0);
+        reply.bufferObject(bytes(Record{0, 4, 1}));
+        return true;
+    }
+    return false;
+}
+
 [[noreturn]] void serveHidl(const Options &options, const std::string &fqName,
                             const std::vector<std::string> &instances)
 {
@@ -647,7 +681,10 @@ bool answerHidlSample(const std::vector<std::string> &chain, Transaction &in, Pa
     std::vector<std::string> chain = {fqName, std::string(kHidlBase)};
     if (fqName == "vendor.example.sample@1.1::ISample")
         chain.insert(chain.begin() + 1, kHidlSample10);
+    bool lying = false; // from the end of the registration on, with --lie
     binder->onTransaction([&](Transaction &in, ParcelWriter &reply) {
+        if (lying && lie(in, reply))
+            return;
         if (!answerHidlBase(chain, in, reply) && !answerHidlSample(chain, in, reply))
             reply.setStatus(kUnknownTransaction);
     });
@@ -664,6 +701,7 @@ bool answerHidlSample(const std::vector<std::string> &chain, Transaction &in, Pa
         if (!added)
             die("the hidl manager refused " + fqName + "/" + instance);
     }
+    lying = options.has("lie");
     ready(options.get("log"));
     binder->serve();
 }

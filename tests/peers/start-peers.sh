@@ -25,6 +25,8 @@
 #           holds (per index: a name longer than its reply), vndbinder's lists 5000 names
 #           more than were registered, and each list of hwbinder's answers a record that
 #           points outside the buffers it sent
+#   hostile-hidl
+#           hidl.liar, a HIDL service whose replies lie once it is registered
 #   dumpers dump.block, dump.hold, dump.mib and dump.slow, whose dumps never answer, keep
 #           the descriptor open, write 1 MiB, or take 300 ms
 #   vendor=R
@@ -40,10 +42,10 @@ without=" "
 with=" "
 for word; do
 	case $word in
-	+mortal | +grim | +hostile | +evil | +hostile-managers | +dumpers) with="$with${word#+} " ;;
+	+mortal | +grim | +hostile | +evil | +hostile-managers | +dumpers | +hostile-hidl) with="$with${word#+} " ;;
 	+vendor=*) vendor=${word#+vendor=} ;;
 	+*)
-		echo "start-peers.sh: no such extra peer: '${word#+}' (mortal, grim, hostile, evil, hostile-managers or dumpers)" >&2
+		echo "start-peers.sh: no such extra peer: '${word#+}' (mortal, grim, hostile, evil, hostile-managers, dumpers or hostile-hidl)" >&2
 		exit 2
 		;;
 	*) without="$without$word " ;;
@@ -133,6 +135,12 @@ case "$with" in *" hostile "*)
 	;;
 esac
 extra evil "$here/peer-hostile" --release "$release" --device /dev/binder --evil
+# A HIDL service that lies in its replies once registered (see peer-service's --lie).
+case "$with" in *" hostile-hidl "*)
+	start hidl.liar "$here/peer-service" --hidl --device /dev/hwbinder \
+		--interface vendor.example.liar@1.0::ILiar --name default --lie
+	;;
+esac
 # Dumps that are hard to wait for (see peer-service's --dump).
 case "$with" in *" dumpers "*)
 	for mode in block hold mib slow; do
