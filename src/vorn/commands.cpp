@@ -22,19 +22,8 @@ namespace {
 // The service's handle, or a negative value after saying why there is none.
 int lookUp(Session &S, const char *ServiceName)
 {
-    int desc = getService(S, ServiceName);
+    int desc = S.hidl() ? getHidlService(S, ServiceName) : getService(S, ServiceName);
     if (desc < 0 && desc != LOOKUP_NO_REPLY) // no reply has been reported already
-        fprintf(stderr, "Unable to find service '%s'\n", ServiceName);
-    return desc;
-}
-
-// The same in either kind of namespace, for the commands that work in both.
-int findService(Session &S, const char *ServiceName)
-{
-    if (!S.hidl())
-        return lookUp(S, ServiceName);
-    int desc = getHidlService(S, ServiceName);
-    if (desc < 0 && desc != LOOKUP_NO_REPLY)
         fprintf(stderr, "Unable to find service '%s'\n", ServiceName);
     return desc;
 }
@@ -252,7 +241,7 @@ int dumpAll(Session &S, std::span<char *const> Words)
     std::vector<std::string> names;
     int status = serviceNames(S, names);
     for (const std::string &name : names) {
-        int desc = findService(S, name.c_str());
+        int desc = lookUp(S, name.c_str());
         if (desc < 0) {
             status = 1;
             continue;
@@ -279,8 +268,99 @@ int dumpService(Session &S, int argc, char **argv)
     std::span<char *const> words(argv + 2, size_t(argc - 2));
     if (strcmp(argv[1], "all") == 0)
         return dumpAll(S, words);
-    int desc = findService(S, argv[1]);
+    int desc = lookUp(S, argv[1]);
     return desc < 0 ? 1 : dumpOne(S, argv[1], desc, words);
+}
+
+// What IBase's builtins return, decoded: each prints its reply after the status word that R
+// has passed, and returns the status.
+int printNothing(const Received &, Reader &) { return 0; } // the status says it all
+
+int printString(const Received &Reply, Reader &R)
+{
+    auto text = hidlString(Reply, R);
+    if (text)
+        printf("%s\n", printable(*text).c_str());
+    return text ? 0 : 1;
+}
+
+int printStrings(const Received &Reply, Reader &R)
+{
+    auto texts = hidlStrings(Reply, R);
+    for (const std::string &text : texts.value_or(std::vector<std::string>()))
+        printf("%s\n", printable(text).c_str());
+    return texts ? 0 : 1;
+}
+
+int printDebugInfo(const Received &Reply, Reader &R)
+{
+    auto info = hidlBuffer(Reply, R, 24, "DebugInfo");
+    if (!info)
+        return 1;
+    int32_t arch = int32_t(*Reader(*info, 16).u32());
+    printf("PID %d, %s\n", int32_t(*Reader(*info).u32()), archName(arch));
+    return 0;
+}
+
+int printHashes(const Received &Reply, Reader &R)
+{
+    auto record = hidlBuffer(Reply, R, sizeof(hidl_array), "hidl");
+    auto vector = record ? Reader(*record).record<hidl_array>() : std::nullopt;
+    auto hashes = vector ? delivered(Reply, vector->arrayPayload, uint64_t(vector->arrayEntries) * 32) : std::nullopt;
+    for (size_t k = 0; hashes && k < hashes->size(); k += 32) {
+        for (size_t b = 0; b < 32; ++b)
+            printf("%02x", (*hashes)[k + b]);
+        printf("\n");
+    }
+    return hashes ? 0 : 1;
+}
+
+// The builtins of hwbinder: IBase's own codes, each 0x0f and three letters.
+struct HidlBuiltin {
+    const char *word;
+    uint32_t code;
+    const char *method; // as methods lists it
+    int (*print)(const Received &, Reader &);
+};
+constexpr std::array<HidlBuiltin, 6> HIDL_BUILTINS{{
+    {"_PNG", 0x0f504e47, "void ping()", printNothing},
+    {"_NTF", HIDL_INTERFACE_DESCRIPTOR, "string interfaceDescriptor()", printString},
+    {"_CHN", HIDL_INTERFACE_CHAIN, "vec<string> interfaceChain()", printStrings},
+    {"_PID", HIDL_GET_DEBUG_INFO, "DebugInfo getDebugInfo()", printDebugInfo},
+    {"_HSH", 0x0f485348, "vec<uint8_t[32]> getHashChain()", printHashes},
+    {"_DMP", HIDL_DEBUG, "void debug(handle fd, vec<string> options)", printNothing},
+}};
+constexpr int32_t BAD_TYPE = INT32_MIN + 1; // a token the interface does not take
+
+// The descriptors of a HIDL service's interface, its own first and IBase last; nullopt after
+// saying why not.
+std::optional<std::vector<std::string>> hidlChain(Session &S, const char *ServiceName, int Desc)
+{
+    Outcome chain = transact(S, Desc, HIDL_INTERFACE_CHAIN, request(S, HIDL_BASE), HIDL_BASE);
+    Reader reader(chain.reply.data, 4);
+    auto names = chain.kind == Outcome::REPLY ? hidlStrings(chain.reply, reader) : std::nullopt;
+    if (!names || names->empty()) {
+        sayWhy(chain);
+        fprintf(stderr, "The interface chain of %s cannot be read\n", printable(ServiceName).c_str());
+        return std::nullopt;
+    }
+    return names;
+}
+
+// A HIDL service's methods: with no .hal file to name them, its interface chain, which numbers
+// them, and the builtins.
+int hidlMethods(Session &S, const char *ServiceName, int Desc)
+{
+    auto chain = hidlChain(S, ServiceName, Desc);
+    if (!chain)
+        return 1;
+    printf("%s: HIDL interface, its methods numbered from 1 over its chain, parents first:\n",
+           printable(chain->front()).c_str());
+    for (const std::string &name : *chain)
+        printf("\t%s\n", printable(name).c_str());
+    for (const HidlBuiltin &builtin : HIDL_BUILTINS)
+        printf("/* %s */ %s;\n", builtin.word, builtin.method);
+    return 0;
 }
 
 int dumpMethods(Session &S, const char *ServiceName)
@@ -288,6 +368,8 @@ int dumpMethods(Session &S, const char *ServiceName)
     int desc = lookUp(S, ServiceName);
     if (desc < 0)
         return 1;
+    if (S.hidl())
+        return hidlMethods(S, ServiceName, desc);
     auto iface = getInterfaceOfDesc(S, desc);
     if (!iface) {
         fprintf(stderr, "Interface?\n");
@@ -299,19 +381,6 @@ int dumpMethods(Session &S, const char *ServiceName)
     printMethods(S.settings, iface->c_str(), *described);
     return 0;
 }
-
-// The builtins of hwbinder: IBase's own codes, each 0x0f and three letters.
-struct HidlBuiltin {
-    const char *word;
-    uint32_t code;
-};
-constexpr std::array<HidlBuiltin, 6> HIDL_BUILTINS{{{"_PNG", 0x0f504e47},
-                                                    {"_NTF", 0x0f445343},
-                                                    {"_CHN", 0x0f43484e},
-                                                    {"_PID", HIDL_GET_DEBUG_INFO},
-                                                    {"_HSH", 0x0f485348},
-                                                    {"_DMP", HIDL_DEBUG}}};
-constexpr int32_t BAD_TYPE = INT32_MIN + 1; // a token the interface does not take
 
 // The reply of a HIDL method: its data, then every object in it, a buffer with its bytes, or
 // as text when they are a string's characters and its NUL.
@@ -352,53 +421,6 @@ int dumpHidlReply(const Received &Reply)
     return 0;
 }
 
-// What a HIDL builtin returns, decoded; the status.
-int printHidlBuiltin(uint32_t Code, const Received &Reply)
-{
-    Reader reader(Reply.data, 4);
-    if (Code == 0x0f445343) {
-        auto text = hidlString(Reply, reader);
-        if (text)
-            printf("%s\n", printable(*text).c_str());
-        return text ? 0 : 1;
-    }
-    if (Code == 0x0f43484e) {
-        auto texts = hidlStrings(Reply, reader);
-        for (const std::string &text : texts.value_or(std::vector<std::string>()))
-            printf("%s\n", printable(text).c_str());
-        return texts ? 0 : 1;
-    }
-    if (Code == HIDL_GET_DEBUG_INFO || Code == 0x0f485348) {
-        uint64_t size = Code == HIDL_GET_DEBUG_INFO ? 24 : 16;
-        auto object = reader.record<binder_buffer_object>();
-        if (!object || object->type != BINDER_TYPE_PTR || object->length != size) {
-            fprintf(stderr, "The reply holds no %s record where one belongs\n",
-                    Code == HIDL_GET_DEBUG_INFO ? "DebugInfo" : "hidl");
-            return 1;
-        }
-        auto record = delivered(Reply, object->buffer, size);
-        if (!record)
-            return 1;
-        if (Code == HIDL_GET_DEBUG_INFO) {
-            int32_t arch = int32_t(*Reader(*record, 16).u32());
-            printf("PID %d, %s\n", int32_t(*Reader(*record).u32()),
-                   arch == 1   ? "64-bit"
-                   : arch == 2 ? "32-bit"
-                               : "of unknown width");
-            return 0;
-        }
-        auto vector = Reader(*record).record<hidl_array>();
-        auto hashes = delivered(Reply, vector->arrayPayload, uint64_t(vector->arrayEntries) * 32);
-        for (size_t k = 0; hashes && k < hashes->size(); k += 32) {
-            for (size_t b = 0; b < 32; ++b)
-                printf("%02x", (*hashes)[k + b]);
-            printf("\n");
-        }
-        return hashes ? 0 : 1;
-    }
-    return 0; // ping: the status says it all
-}
-
 // call on hwbinder: a builtin with IBase's token, or a method by number with the token of the
 // interface that declares it, tried along the interface's chain.
 int callHidl(Session &S, int argc, char **argv)
@@ -417,21 +439,16 @@ int callHidl(Session &S, int argc, char **argv)
     auto encode = [&](Writer &Out) { debug ? (void)Out.nativeHandle(1).hidlStrings(rest) : encodeWords(S, Out, rest); };
     Writer checked; // a bad word ends the call before anything is sent
     encode(checked);
-    int desc = findService(S, argv[1]);
+    int desc = lookUp(S, argv[1]);
     if (desc < 0)
         return 1;
     std::vector<std::string> tokens{HIDL_BASE};
     if (builtin == HIDL_BUILTINS.end()) {
         // The interface's own descriptor, then each ancestor's: a method declared by an
         // ancestor takes its token, and a refused token runs nothing.
-        Outcome chain = transact(S, desc, 0x0f43484e, request(S, HIDL_BASE), HIDL_BASE);
-        Reader reader(chain.reply.data, 4);
-        auto names = chain.kind == Outcome::REPLY ? hidlStrings(chain.reply, reader) : std::nullopt;
-        if (!names || names->empty()) {
-            sayWhy(chain);
-            fprintf(stderr, "The interface chain of %s cannot be read\n", argv[1]);
+        auto names = hidlChain(S, argv[1], desc);
+        if (!names)
             return 1;
-        }
         tokens.assign(names->begin(), names->end() - (names->back() == HIDL_BASE));
     }
     uint32_t code = builtin == HIDL_BUILTINS.end() ? uint32_t(number.value) : builtin->code;
@@ -459,7 +476,8 @@ int callHidl(Session &S, int argc, char **argv)
                 printf("Transaction returned %d - %s\n", status, printable(string16Cut(reply.data, 4)).c_str());
             return 1;
         }
-        return builtin == HIDL_BUILTINS.end() ? dumpHidlReply(reply) : printHidlBuiltin(code, reply);
+        Reader results(reply.data, 4);
+        return builtin == HIDL_BUILTINS.end() ? dumpHidlReply(reply) : builtin->print(reply, results);
     }
     return 1;
 }
@@ -618,6 +636,10 @@ std::optional<int32_t> resultCode(const Session &S, const Received &Call)
 // A service's shell command on our standard streams; the status is its result's low 8 bits.
 int shellCommand(Session &S, int argc, char **argv)
 {
+    if (S.hidl()) {
+        fprintf(stderr, "cmd: HIDL services take no shell commands; h dump NAME [ARG...] passes them options\n");
+        return 2;
+    }
     int desc = lookUp(S, argv[1]);
     if (desc < 0)
         return 1;

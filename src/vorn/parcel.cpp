@@ -286,17 +286,22 @@ std::optional<std::span<const uint8_t>> bytesAt(std::span<const uint8_t> Area, u
     return Area.subspan(size_t(Addr - Base), size_t(Size));
 }
 
+std::optional<std::span<const uint8_t>> hidlBuffer(const Received &Reply, Reader &R, uint64_t Length, const char *What)
+{
+    auto object = R.record<binder_buffer_object>();
+    if (!object || object->type != BINDER_TYPE_PTR || object->length != Length) {
+        fprintf(stderr, "The reply holds no %s record where one belongs\n", What);
+        return std::nullopt;
+    }
+    return delivered(Reply, object->buffer, Length);
+}
+
 namespace {
 
 // The 16-byte record (hidl_string or hidl_vec) that the buffer object next in R holds.
 std::optional<hidl_array> hidlRecord(const Received &Reply, Reader &R)
 {
-    auto object = R.record<binder_buffer_object>();
-    if (!object || object->type != BINDER_TYPE_PTR || object->length != sizeof(hidl_array)) {
-        fprintf(stderr, "The reply holds no hidl record where one belongs\n");
-        return std::nullopt;
-    }
-    auto bytes = delivered(Reply, object->buffer, sizeof(hidl_array));
+    auto bytes = hidlBuffer(Reply, R, sizeof(hidl_array), "hidl");
     return bytes ? Reader(*bytes).record<hidl_array>() : std::nullopt;
 }
 

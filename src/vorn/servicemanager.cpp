@@ -326,13 +326,22 @@ int getHidlService(Session &S, const char *ServiceName, std::string *Missing)
     auto reply = hidlAnswer(S, HW_SVC_MGR_GET, names(), "android.hidl.manager@1.0::IServiceManager::get");
     if (!reply)
         return LOOKUP_NO_REPLY;
+    if (reply->data.size() < 4 + sizeof(flat_binder_object)) {
+        fprintf(stderr, "Reply to android.hidl.manager@1.0::IServiceManager::get is too short (%zu bytes)\n",
+                reply->data.size());
+        return -3;
+    }
     // A name without a service has a null binder, which is no object.
-    if (reply->offsets.size() == 1) {
+    if (!reply->offsets.empty()) {
         Located located = objectAt(*reply, 0);
         if (located.error)
             return located.error;
-        if (located.object.type == BINDER_TYPE_HANDLE)
-            return int(uint32_t(located.object.handle));
+        if (located.object.type != BINDER_TYPE_HANDLE || reply->offsets.size() > 1) {
+            fprintf(stderr, "android.hidl.manager@1.0::IServiceManager::get returned something that's not a strong "
+                            "handle!?\n");
+            return -3;
+        }
+        return int(uint32_t(located.object.handle));
     }
     if (Missing) { // a passthrough service lives in its clients' processes, not behind the driver
         auto transport =
@@ -347,10 +356,6 @@ int getService(Session &S, const char *ServiceName, std::optional<uint32_t> *Sta
 {
     if (!ServiceName)
         return 0;
-    if (S.hidl()) {
-        fprintf(stderr, "NOT YET\n");
-        endProcess(1);
-    }
     Outcome o = askManager(S, S.release().lookupCode, request(S, SM_INTERFACE).string16(ServiceName));
     if (!o.answered()) {
         sayWhy(o);

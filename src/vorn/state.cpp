@@ -11,6 +11,9 @@
 #include <cstdlib>
 
 namespace vorn {
+
+const char *archName(int32_t Arch) { return Arch == 1 ? "64-bit" : Arch == 2 ? "32-bit" : "of unknown width"; }
+
 namespace {
 
 constexpr const char *DEBUGFS_STATE = "/sys/kernel/debug/binder/proc";
@@ -111,17 +114,13 @@ std::optional<std::pair<int32_t, int32_t>> askHidlPid(Session &S, const char *Se
     const Received &reply = report(S, o.reply);
     Reader reader(reply.data);
     auto status = reader.u32();
-    auto record = status && *status == 0 ? reader.record<binder_buffer_object>() : std::nullopt;
     if (o.kind == Outcome::STATUS || !status || *status != 0) {
         fprintf(stderr, "%s refused getDebugInfo with status %d\n", ServiceName, int32_t(status.value_or(0)));
         return std::nullopt;
     }
-    auto info = record && record->type == BINDER_TYPE_PTR && record->length >= 24 ? delivered(reply, record->buffer, 24)
-                                                                                  : std::nullopt;
-    if (!info) {
-        fprintf(stderr, "The reply of %s to getDebugInfo holds no DebugInfo record\n", ServiceName);
+    auto info = hidlBuffer(reply, reader, 24, "DebugInfo");
+    if (!info)
         return std::nullopt;
-    }
     return std::pair(*Reader(*info).u32(), *Reader(*info, 16).u32());
 }
 
@@ -291,7 +290,7 @@ int findOwnerOfService(Session &S, const char *ServiceName)
         auto pid = askHidlPid(S, ServiceName, *desc);
         if (!pid)
             return 1;
-        const char *arch = pid->second == 1 ? "64-bit" : pid->second == 2 ? "32-bit" : "of unknown width";
+        const char *arch = archName(pid->second);
         printf("PID %d (%s%s%s), %s\n", pid->first, S.settings.paint(BOLD), processName(pid->first).c_str(),
                S.settings.paint(RESET), arch);
         return 0;

@@ -246,6 +246,11 @@ class Reader;
 // nullopt after saying what is wrong.
 std::optional<std::string> hidlString(const Received &Reply, Reader &R);
 std::optional<std::vector<std::string>> hidlStrings(const Received &Reply, Reader &R);
+// The Length bytes of the buffer object next in R, inside what the driver delivered; nullopt
+// after saying that the reply holds no What record.
+std::optional<std::span<const uint8_t>> hidlBuffer(const Received &Reply, Reader &R, uint64_t Length, const char *What);
+// The word size that a HIDL DebugInfo record's arch stands for.
+const char *archName(int32_t Arch);
 
 // Reads a parcel front to back and refuses to go past its end: every read that does not
 // fit yields nullopt and leaves the reader at the end, so a chain of reads stops at once.
@@ -325,7 +330,8 @@ constexpr uint32_t HW_SVC_MGR_GET = 1, HW_SVC_MGR_GET_TRANSPORT = 3, HW_SVC_MGR_
 constexpr const char *SM_INTERFACE = "android.os.IServiceManager";
 constexpr const char *HW_SM_INTERFACE = "android.hidl.manager@1.0::IServiceManager";
 constexpr const char *HIDL_BASE = "android.hidl.base@1.0::IBase"; // the token of every interface's own codes
-constexpr uint32_t HIDL_GET_DEBUG_INFO = 0x0f524546, HIDL_DEBUG = 0x0f444247;
+constexpr uint32_t HIDL_GET_DEBUG_INFO = 0x0f524546, HIDL_DEBUG = 0x0f444247, HIDL_INTERFACE_CHAIN = 0x0f43484e,
+                   HIDL_INTERFACE_DESCRIPTOR = 0x0f445343;
 
 // A request parcel that starts with the release's header and the interface token.
 Writer request(const Session &S, const char *Interface);

@@ -44,7 +44,7 @@ enum HostileMethod : uint32_t { kOutside = 1, kOverlap, kForged, kDescriptors, k
 struct Node {
     std::vector<std::string> names;
     BuiltinObject builtin;
-    binder_uintptr_t id() const { return reinterpret_cast<binder_uintptr_t>(this); }
+    binder_uintptr_t id() const { return addressOf(this); }
 };
 
 // The names of --evil, each with the interface its object claims.

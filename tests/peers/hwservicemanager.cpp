@@ -6,11 +6,19 @@
 //
 //   peer-hwservicemanager [--device /dev/hwbinder] [--lie] [--detach] [--log FILE]
 //
+// It also answers listByInterface and debugDump as the platform's does: the instances of one
+// interface, and each service's names and process (no client pids, arch unknown: those the
+// platform's own tool finds out for itself).
+//
 // --lie makes each list answer the next of three lies about its records, in turn: the
 // vector's record points at an address where no buffer was sent; the vector counts 1000 more
 // names than its records buffer holds; the second name's record counts 4096 more characters
 // than its buffer holds. The driver points every record at the buffer sent for it, but it
-// never checks the counts.
+// never checks the counts. Each get answers the next of three lies too: a buffer where the
+// binder belongs; the status word alone; a buffer naming as its parent an object after it,
+// which the driver refuses to deliver.
+#include <unistd.h>
+
 #include <cstring>
 #include <map>
 #include <string>
@@ -29,6 +37,8 @@ constexpr uint32_t kGet = 1;
 constexpr uint32_t kAdd = 2;
 constexpr uint32_t kGetTransport = 3;
 constexpr uint32_t kList = 4;
+constexpr uint32_t kListByInterface = 5;
+constexpr uint32_t kDebugDump = 7;
 enum Transport : int32_t { kEmpty, kHwbinder, kPassthrough };
 const std::pair<std::string, std::string> kPassthroughName{"vendor.example.light@1.0::ILight", "default"};
 
@@ -39,8 +49,20 @@ struct HidlRecord {
     uint32_t ownsBuffer;
 };
 constexpr uint64_t kNowhere = 0x1000;
+constexpr size_t kInstanceDebugInfoSize = 64; // two names, pid, a vector of client pids, arch
 
 std::string_view bytesOf(const HidlRecord &record) { return {reinterpret_cast<const char *>(&record), sizeof record}; }
+
+// The lie of a get's turn, after the status word.
+void writeLyingService(ParcelWriter &out, unsigned turn)
+{
+    if (turn == 0)
+        out.bufferObject(std::string(sizeof(flat_binder_object), '\0'));
+    if (turn == 2) {
+        out.bufferObject("late\0", 1, 0);
+        out.bufferObject(bytesOf(HidlRecord{0, 4, 1}));
+    }
+}
 
 // The names as a hidl_vec<hidl_string> with the lie of the given turn in its records.
 void writeLyingNames(ParcelWriter &out, const std::vector<std::string> &names, unsigned turn)
@@ -68,14 +90,14 @@ class HidlManager {
 public:
     HidlManager(Binder &binder, bool lie) : binder_(binder), lie_(lie)
     {
-        services_[{kDescriptor, kOwnInstance}] = Entry{true, 0};
+        services_[{kDescriptor, kOwnInstance}] = Entry{true, 0, getpid()};
     }
 
     void handle(Transaction &in, ParcelWriter &reply)
     {
         if (answerHidlBase({kDescriptor, std::string(kHidlBase)}, in, reply))
             return;
-        if (in.code() != kGet && in.code() != kAdd && in.code() != kGetTransport && in.code() != kList)
+        if (in.code() < kGet || in.code() > kDebugDump || in.code() == 6)
             return reply.setStatus(kUnknownTransaction);
         if (in.data.cstring() != kDescriptor)
             return reply.setStatus(kBadType);
@@ -92,7 +114,9 @@ public:
                 return reply.i32(found != services_.end()                            ? kHwbinder
                                  : std::pair(*fqName, *instance) == kPassthroughName ? kPassthrough
                                                                                      : kEmpty);
-            if (found == services_.end())
+            if (lie_)
+                writeLyingService(reply, gets_++ % 3);
+            else if (found == services_.end())
                 reply.localObject(0, 0);
             else if (found->second.local)
                 reply.localObject(selfNode(), selfNode());
@@ -112,6 +136,19 @@ public:
                 reply.hidlStringVector(names);
             return;
         }
+        case kListByInterface: {
+            auto fqName = in.data.hidlString();
+            if (!fqName)
+                return reply.setStatus(kBadValue);
+            std::vector<std::string> instances;
+            for (const auto &[key, entry] : services_)
+                if (key.first == *fqName)
+                    instances.push_back(key.second);
+            reply.i32(kOk);
+            return reply.hidlStringVector(instances);
+        }
+        case kDebugDump: reply.i32(kOk); return debugDump(reply);
+        default: return reply.setStatus(kUnknownTransaction);
         }
     }
 
@@ -131,9 +168,37 @@ private:
     struct Entry {
         bool local;
         uint32_t handle;
+        int32_t pid;
     };
 
-    binder_uintptr_t selfNode() const { return reinterpret_cast<binder_uintptr_t>(this); }
+    // hidl_vec<InstanceDebugInfo>: the vector, its elements, then each element's two names and
+    // its empty vector of client pids, children at their offsets in the elements. The driver
+    // writes each child's address into its parent.
+    void debugDump(ParcelWriter &reply)
+    {
+        std::string elements(kInstanceDebugInfoSize * services_.size(), '\0');
+        size_t i = 0;
+        for (const auto &[key, entry] : services_) {
+            char *element = elements.data() + kInstanceDebugInfoSize * i++;
+            HidlRecord interfaceName{0, uint32_t(key.first.size()), 1}, instanceName{0, uint32_t(key.second.size()), 1};
+            std::memcpy(element, &interfaceName, sizeof interfaceName);
+            std::memcpy(element + 16, &instanceName, sizeof instanceName);
+            std::memcpy(element + 32, &entry.pid, sizeof entry.pid);
+            HidlRecord clientPids{0, 0, 1};
+            std::memcpy(element + 40, &clientPids, sizeof clientPids);
+        }
+        size_t vector = reply.bufferObject(bytesOf(HidlRecord{0, uint32_t(services_.size()), 1}));
+        size_t array = reply.bufferObject(elements, vector, 0);
+        i = 0;
+        for (const auto &[key, entry] : services_) {
+            size_t at = kInstanceDebugInfoSize * i++;
+            reply.bufferObject(key.first + '\0', array, at);
+            reply.bufferObject(key.second + '\0', array, at + 16);
+            reply.bufferObject("", array, at + 40);
+        }
+    }
+
+    binder_uintptr_t selfNode() const { return addressOf(this); }
 
     // The service is asked for its interface while its own call to add waits: the driver
     // brings the question to that waiting thread.
@@ -161,7 +226,7 @@ private:
         auto existing = services_.find(key);
         if (existing != services_.end() && !existing->second.local)
             binder_.release(existing->second.handle);
-        services_[key] = Entry{false, handle};
+        services_[key] = Entry{false, handle, in.txn.sender_pid};
         binder_.acquire(handle);
         binder_.linkToDeath(handle, handle);
         reply.i32(1);
@@ -169,7 +234,7 @@ private:
 
     Binder &binder_;
     bool lie_;
-    unsigned lists_ = 0;
+    unsigned lists_ = 0, gets_ = 0;
     std::map<std::pair<std::string, std::string>, Entry> services_;
 };
 

@@ -100,7 +100,7 @@ size_t ParcelWriter::bufferObject(std::string_view bytes, std::optional<size_t> 
     const std::string &kept = buffers_.emplace_back(bytes);
     binder_buffer_object object{};
     object.hdr.type = BINDER_TYPE_PTR;
-    object.buffer = reinterpret_cast<binder_uintptr_t>(kept.data());
+    object.buffer = addressOf(kept.data());
     object.length = kept.size();
     if (parent) {
         object.flags = BINDER_BUFFER_FLAG_HAS_PARENT;
@@ -127,7 +127,7 @@ void ParcelWriter::hidlString(std::string_view text)
     chars.push_back('\0');
     bufferObject(chars, recordIndex, 0);
     // Kept buffers never move, so the record can point at the characters' kept copy.
-    record.address = reinterpret_cast<uint64_t>(buffers_.back().data());
+    record.address = addressOf(buffers_.back().data());
     std::memcpy(buffers_[recordKept].data(), &record, sizeof record);
 }
 
@@ -137,7 +137,7 @@ void ParcelWriter::hidlVector(std::string_view elements, uint32_t count)
     size_t vectorIndex = bufferObject(bytesOf(vector));
     size_t vectorKept = buffers_.size() - 1;
     bufferObject(elements, vectorIndex, 0);
-    vector.address = reinterpret_cast<uint64_t>(buffers_.back().data());
+    vector.address = addressOf(buffers_.back().data());
     std::memcpy(buffers_[vectorKept].data(), &vector, sizeof vector);
 }
 
@@ -153,10 +153,10 @@ void ParcelWriter::hidlStringVector(const std::vector<std::string> &texts)
         std::string chars = texts[i];
         chars.push_back('\0');
         bufferObject(chars, recordsIndex, sizeof(HidlRecord) * i);
-        HidlRecord record{reinterpret_cast<uint64_t>(buffers_.back().data()), uint32_t(texts[i].size()), 1};
+        HidlRecord record{addressOf(buffers_.back().data()), uint32_t(texts[i].size()), 1};
         std::memcpy(buffers_[recordsKept].data() + sizeof(HidlRecord) * i, &record, sizeof record);
     }
-    vector.address = reinterpret_cast<uint64_t>(buffers_[recordsKept].data());
+    vector.address = addressOf(buffers_[recordsKept].data());
     std::memcpy(buffers_[vectorKept].data(), &vector, sizeof vector);
 }
 
@@ -328,8 +328,8 @@ std::optional<std::string> ParcelReader::cstring()
 
 const uint8_t *ParcelReader::inReceiveArea(binder_uintptr_t address, binder_size_t size) const
 {
-    auto begin = reinterpret_cast<binder_uintptr_t>(mapBegin_);
-    auto end = reinterpret_cast<binder_uintptr_t>(mapEnd_);
+    auto begin = addressOf(mapBegin_);
+    auto end = addressOf(mapEnd_);
     if (address < begin || address > end || size > end - address)
         return nullptr;
     return reinterpret_cast<const uint8_t *>(address);

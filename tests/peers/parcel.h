@@ -18,6 +18,10 @@ namespace peer {
 // What a service's own binder object says about itself: it takes descriptors, at any priority.
 constexpr uint32_t kObjectFlags = FLAT_BINDER_FLAG_ACCEPTS_FDS | 0x7f;
 
+// The driver's 64-bit word for an address of ours: zero-extended, where a plain cast of a
+// 32-bit build's pointer would sign-extend those above 2 GiB.
+inline binder_uintptr_t addressOf(const void *pointer) { return uintptr_t(pointer); }
+
 // Kernel records are copied out, never read in place.
 template <typename T> T load(const uint8_t *bytes)
 {

@@ -26,7 +26,7 @@ struct Delivered {
         chars = {{BINDER_TYPE_PTR}, BINDER_BUFFER_FLAG_HAS_PARENT, address(192), 4, 0, 0};
         pointer = address(192);
     }
-    binder_uintptr_t address(size_t At) { return reinterpret_cast<binder_uintptr_t>(area.data() + At); }
+    binder_uintptr_t address(size_t At) { return peer::addressOf(area.data() + At); }
     std::optional<std::string> read()
     {
         std::memcpy(area.data(), &record, sizeof record);

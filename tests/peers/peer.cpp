@@ -134,7 +134,7 @@ bool Binder::becomeContextManager()
 bool Binder::write(const void *bytes, size_t size)
 {
     binder_write_read bwr{};
-    bwr.write_buffer = reinterpret_cast<binder_uintptr_t>(bytes);
+    bwr.write_buffer = addressOf(bytes);
     bwr.write_size = size;
     while (ioctl(fd_, BINDER_WRITE_READ, &bwr) < 0) {
         if (errno == EINTR)
@@ -168,12 +168,12 @@ binder_transaction_data_sg transactionOf(const ParcelWriter &parcel, const int32
     if (status) {
         tr.flags = TF_STATUS_CODE;
         tr.data_size = sizeof *status;
-        tr.data.ptr.buffer = reinterpret_cast<binder_uintptr_t>(status);
+        tr.data.ptr.buffer = addressOf(status);
     } else {
         tr.data_size = parcel.data().size();
         tr.offsets_size = parcel.offsets().size() * sizeof(binder_size_t);
-        tr.data.ptr.buffer = reinterpret_cast<binder_uintptr_t>(parcel.data().data());
-        tr.data.ptr.offsets = reinterpret_cast<binder_uintptr_t>(parcel.offsets().data());
+        tr.data.ptr.buffer = addressOf(parcel.data().data());
+        tr.data.ptr.offsets = addressOf(parcel.offsets().data());
         sg.buffers_size = parcel.buffersSize();
     }
     return sg;
@@ -222,7 +222,7 @@ std::optional<uint32_t> Binder::nextCommand(const uint8_t **payload)
 {
     if (readPos_ >= readSize_) {
         binder_write_read bwr{};
-        bwr.read_buffer = reinterpret_cast<binder_uintptr_t>(readBuffer_);
+        bwr.read_buffer = addressOf(readBuffer_);
         bwr.read_size = sizeof readBuffer_;
         while (ioctl(fd_, BINDER_WRITE_READ, &bwr) < 0) {
             if (errno == EINTR)

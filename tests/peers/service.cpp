@@ -138,7 +138,7 @@ public:
     }
 
     bool knowsInterface() const { return methods() != nullptr; }
-    binder_uintptr_t node() const { return reinterpret_cast<binder_uintptr_t>(this); }
+    binder_uintptr_t node() const { return addressOf(this); }
     const std::vector<Registration> &names() const { return names_; }
     void attach(Binder &binder) { binder_ = &binder; }
     void setVictim(std::optional<std::string> name) { victim_ = std::move(name); }
@@ -688,7 +688,7 @@ bool lie(Transaction &in, ParcelWriter &reply)
         if (!answerHidlBase(chain, in, reply) && !answerHidlSample(chain, in, reply))
             reply.setStatus(kUnknownTransaction);
     });
-    auto node = reinterpret_cast<binder_uintptr_t>(&chain);
+    auto node = addressOf(&chain);
     for (const std::string &instance : instances) {
         ParcelWriter request;
         request.cstring(kHidlManager);

@@ -325,7 +325,7 @@ private:
         reply.endSized(start);
     }
 
-    binder_uintptr_t selfNode() const { return reinterpret_cast<binder_uintptr_t>(this); }
+    binder_uintptr_t selfNode() const { return addressOf(this); }
 
     void addService(Transaction &in, ParcelWriter &reply)
     {

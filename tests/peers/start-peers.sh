@@ -1,8 +1,8 @@
 #!/bin/sh
 # Starts the Android-like peers of one release and returns once every one is up and
 # registered: the managers of binder and vndbinder in that release's flavour, the hidl
-# manager of hwbinder, the sample services on all three, and two client processes,
-# holder.one and holder.two, that hold a reference on the sample service of binder (left out
+# manager of hwbinder, the sample services on all three (on hwbinder a 32-bit one too), and
+# two client processes, holder.one and holder.two, that hold a reference on the sample service of binder (left out
 # with it). Each peer returns only when it is ready, so no client (and no later peer) ever
 # meets a missing context manager.
 #
@@ -121,6 +121,9 @@ start hidl.sample "$here/peer-service" --hidl --device /dev/hwbinder \
 # token of 1.0, which declares them.
 start hidl.sample11 "$here/peer-service" --hidl --device /dev/hwbinder \
 	--interface vendor.example.sample@1.1::ISample --name default
+# A 32-bit build of 1.0, as a device's older HALs are: its DebugInfo says so.
+start hidl.sample32 "$here/peer-service32" --hidl --device /dev/hwbinder \
+	--interface vendor.example.sample@1.0::ISample --name 32bit
 
 # Last, so that the other names keep their places. The managers of 9 and 10 list the newest
 # registration first: mortal is registered before grim so that grim is listed before it (on
