@@ -33,6 +33,13 @@ Bytes &Bytes::str16(std::string_view Ascii)
     return *this;
 }
 
+Bytes &Bytes::transaction(uint32_t Return, uint64_t Target, uint32_t Code, uint32_t Flags, uint64_t Size,
+                          uint64_t OffsetsSize, uint64_t Buffer, uint64_t Offsets)
+{
+    u32(Return).u64(Target).u64(0).u32(Code).u32(Flags).u32(4321).u32(1000);
+    return u64(Size).u64(OffsetsSize).u64(Buffer).u64(Offsets);
+}
+
 std::optional<uint64_t> FakeDriver::place(std::span<const uint8_t> Data)
 {
     size_t at = (used + 7) & ~size_t(7);
@@ -58,17 +65,7 @@ std::optional<std::vector<uint8_t>> FakeDriver::stream(const Answer &A)
     return Bytes()
         .u32(BR_NOOP)
         .u32(BR_TRANSACTION_COMPLETE)
-        .u32(BR_REPLY)
-        .u64(0)
-        .u64(0)
-        .u32(A.code)
-        .u32(A.flags)
-        .u32(4321)
-        .u32(1000)
-        .u64(A.data.size())
-        .u64(offsets.size())
-        .u64(*data)
-        .u64(*offs);
+        .transaction(BR_REPLY, 0, A.code, A.flags, A.data.size(), offsets.size(), *data, *offs);
 }
 
 bool FakeDriver::answer(const Answer &A)

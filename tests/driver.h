@@ -27,6 +27,9 @@ struct Bytes : std::vector<uint8_t> {
     {
         return u32(vorn::BINDER_TYPE_PTR).u32(Flags).u64(Addr).u64(Length).u64(Parent).u64(ParentOffset);
     }
+    // A return code with its transaction record (BR_REPLY, BR_TRANSACTION), from pid 4321, uid 1000.
+    Bytes &transaction(uint32_t Return, uint64_t Target, uint32_t Code, uint32_t Flags, uint64_t Size = 0,
+                       uint64_t OffsetsSize = 0, uint64_t Buffer = 0, uint64_t Offsets = 0);
 };
 
 // One scripted read of the driver: a reply, whose data and offsets the driver places in the
