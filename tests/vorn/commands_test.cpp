@@ -53,13 +53,10 @@ INSTANTIATE_TEST_SUITE_P(
         Row("dump_error_status", "A11", {"vorn", "dump", "svc"}, {SVC, reply(Bytes().u32(uint32_t(-74)).u32(0))}, "",
             "Result:Parcel(Error: 0xffffffb6 \"Not a data message\")\n", 1),
         Row("methods_without_interface", "A11", {"vorn", "methods", "svc"}, {SVC, DEAD}, "", DIED + "Interface?\n", 5),
-        // The driver's refusal is the reason a dump has no reply; an exception is a failure.
+        // The driver's refusal (any of them: the transport's table has their words) is the reason a
+        // dump has no reply; an exception is a failure.
         Row("dump_failed", "A11", {"vorn", "dump", "svc"}, {SVC, FAILED}, "",
             "Method 1598311760 call returned BR_FAILED_REPLY\nNo reply to the dump of svc\n", 1),
-        Row("dump_frozen", "A11", {"vorn", "dump", "svc"}, {SVC, codes(Bytes().u32(BR_FROZEN_REPLY))}, "",
-            "Encountered unexpected code: Code: 0x7212\nThe service's process is frozen and cannot reply "
-            "(BR_FROZEN_REPLY)\nNo reply to the dump of svc\n",
-            1),
         Row("dump_exception", "A11", {"vorn", "dump", "svc"}, {SVC, reply(Bytes().u32(uint32_t(-8)).null16())}, "", "",
             1)),
     rowName);
@@ -90,21 +87,15 @@ TEST(Arguments, EncodedByTheirDeclaredTypes)
                                   "00 00 00 00", "00 00 00 00 00 00 00 00",
                                   "00 00 00 00"};
     const std::string longWord(3000, 'w');
+    // The machine sends each type's ordinary values and refuses a word that is no integer.
     for (const ArgumentRow &row : std::vector<ArgumentRow>{
              {0, "-5", "fb ff ff ff", "", 0},
              {0, "12abc", "0c 00 00 00", "", 0},
              {0, "null", "00 00 00 00", "", 0},
-             {1, "-2", "fe ff ff ff ff ff ff ff", "", 0},
-             {2, "1.5", "00 00 c0 3f", "", 0},
-             {3, "1.5", "00 00 00 00 00 00 f8 3f", "", 0},
-             {4, "true", "01 00 00 00", "", 0},
              {5, "-1", "ff ff ff ff", "", 0},
-             {6, "A", "41 00 00 00", "", 0},
              {6, "66", "42 00 00 00", "", 0},
-             {7, "ab", "02 00 00 00 61 00 62 00 00 00 00 00", "", 0},
              {7, "null", "ff ff ff ff", "", 0},
              {7, longWord.c_str(), hex(Bytes().str16(longWord)), "", 0},
-             {0, "x", "", "Expected argument for 'i' to be an integer.. You supplied 'x'\n", 3},
              {4, "TRUE", "", "Expected argument for 'z' to be an integer.. You supplied 'TRUE'\n", 3},
              {2, "abc", "", "Expected argument for 'f' to be a float.. You supplied 'abc'\n", 3},
              {3, "abc", "", "Expected argument for 'd' to be a double.. You supplied 'abc'\n", 3},
@@ -147,8 +138,9 @@ TEST(Arguments, EncodedByTheirDeclaredTypes)
     }
 }
 
-// The bytes of each typed word, as each release's libbinder writes its types, and where the
-// objects among them lie; the machine shows a service reading them, and the refusals.
+// The bytes of typed words where no machine flavour shows a service reading them: any word
+// for b, and the objects of release 13 (the machine has 9 to 12, 14 as 15 before r6, and 16),
+// a null binder never listed among the objects.
 TEST(Words, EncodedAsTheirTypes)
 {
     const std::string zeros16 = " 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
@@ -159,17 +151,9 @@ TEST(Words, EncodedAsTheirTypes)
         std::vector<uint64_t> offsets;
     };
     for (Row row : std::initializer_list<Row>{
-             {9, {"i32", "-5", "i64", "-2"}, "fb ff ff ff fe ff ff ff ff ff ff ff", {}},
-             {9, {"f", "1.5", "d", "1.5"}, "00 00 c0 3f 00 00 00 00 00 00 f8 3f", {}},
-             {9, {"s16", "ab", "s16null"}, "02 00 00 00 61 00 62 00 00 00 00 00 ff ff ff ff", {}},
              {9, {"b", "true", "b", "0", "b", "5"}, "01 00 00 00 00 00 00 00 01 00 00 00", {}},
-             // a null binder is never listed among the objects; its stability word follows from 11
-             {10, {"null"}, "85 2a 62 73 13 01 00 00" + zeros16, {}},
-             {11, {"null"}, "85 2a 62 73 13 01 00 00" + zeros16 + " 00 00 00 00", {}},
-             {12, {"null"}, "85 2a 62 73 13 01 00 00" + zeros16 + " 01 00 00 00", {}},
              {13, {"i32", "1", "null"}, "01 00 00 00 85 2a 62 73 13 00 00 00" + zeros16 + " 00 00 00 00", {}},
              {13, {"i32", "1", "nfd", "0"}, "01 00 00 00 85 2a 64 66 7f 01 00 00" + zeros16, {4}},
-             {14, {"nfd", "2"}, "85 2a 64 66 00 00 00 00 02 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", {0}},
          }) {
         std::vector<char *> argv;
         for (std::string &word : row.words)
@@ -183,36 +167,23 @@ TEST(Words, EncodedAsTheirTypes)
     }
 }
 
-TEST(Listing, PrintsTextAndHtmlByteForByte)
+// The machine shows both forms of the listing; here what the HTML form must escape.
+TEST(Listing, HtmlEscapesTheTypes)
 {
     std::string dir = testing::TempDir() + "listing";
     std::filesystem::create_directories(dir);
-    std::ofstream(dir + "/IFoo.aidl")
-        << "package a;\ninterface IFoo {\n  void ping();\n  int add(int a, in String b);\n"
-           "  List<String> names(in Map<String, int> m);\n  A&B amp();\n}\n";
+    std::ofstream(dir + "/IFoo.aidl") << "package a;\ninterface IFoo {\n  List<String> names(in Map<String, int> m);\n"
+                                         "  A&B amp();\n}\n";
     Settings settings;
     settings.aidlDir = dir.c_str();
+    settings.html = true;
     const Interface foo = describe(settings, "a.IFoo").value();
-    const std::string head = "a.IFoo: Interface a.IFoo  with 4 methods\n", row = "<tr><td><code>",
-                      end = "</code></td><td></td></tr>\n";
-    for (auto [html, out] :
-         {std::pair(false, head + "/* 1 */ void \033[34;1mping\033[0;0m();\n"
-                                  "/* 2 */ int \033[34;1madd\033[0;0m(int \033[33;1ma\033[0;0m, in String "
-                                  "\033[33;1mb\033[0;0m);\n"
-                                  "/* 3 */ List<String> \033[34;1mnames\033[0;0m(in Map<String, int> "
-                                  "\033[33;1mm\033[0;0m);\n"
-                                  "/* 4 */ A&B \033[34;1mamp\033[0;0m();\n"),
-          std::pair(true,
-                    head +
-                        "<table class=\"centered\">\n<caption><span class=\"bu\">Table xx-xxx:</span> The "
-                        "methods exported by <code>a.IFoo </code></caption>\n<tr><th>Method</th><th>Purpose</th>\n" +
-                        row + " <span class=\"funcName\">ping</span>()" + end + row +
-                        "int <span class=\"funcName\">add</span>(<i>a</i>, <i>b</i>)" + end + row +
-                        "List&lt;String&gt; <span class=\"funcName\">names</span>(<i>m</i>)" + end + row +
-                        "A&amp;B <span class=\"funcName\">amp</span>()" + end + "</table>")}) {
-        settings.html = html;
-        EXPECT_EQ(capture([&] { return printMethods(settings, "a.IFoo", foo), 0; }).out, out);
-    }
+    const std::string out = capture([&] { return printMethods(settings, "a.IFoo", foo), 0; }).out;
+    const std::string row = "<tr><td><code>", end = "</code></td><td></td></tr>\n";
+    EXPECT_NE(out.find(row + "List&lt;String&gt; <span class=\"funcName\">names</span>(<i>m</i>)" + end + row +
+                       "A&amp;B <span class=\"funcName\">amp</span>()" + end + "</table>"),
+              std::string::npos)
+        << out;
 }
 
 } // namespace
