@@ -3,6 +3,8 @@
 
 #include <fcntl.h>
 
+#include <fstream>
+
 using namespace vorn;
 
 namespace {
@@ -47,9 +49,7 @@ TEST(StateText, ReadWholeHoweverLong)
     std::string file = testing::TempDir() + "vorn-state";
     std::string text(600000, 'x');
     text += "\n  ref 4: desc 3 node 77 s 1 w 1 d 0\n";
-    FILE *f = fopen(file.c_str(), "w");
-    fputs(text.c_str(), f);
-    fclose(f);
+    std::ofstream(file) << text;
     int fd = open(file.c_str(), O_RDONLY);
     auto read = readProcFile(fd);
     close(fd);
