@@ -78,35 +78,17 @@ std::vector<uint8_t> container()
     return c;
 }
 
+// The machine reads every method of stored.jar's copy; here the other ways of storing it.
 TEST(Dex, FindsTheInterfaceWhereverItIsStored)
 {
-    const std::vector<std::string> sample{"1 int add(int a, int b)",
-                                          "2 String echo(String text)",
-                                          "13 long addLong(long a, long b)",
-                                          "14 double scale(double value, float factor)",
-                                          "17 android.os.IBinder find(String name)",
-                                          "20 String inspect()",
-                                          "21 void keep(android.os.Bundle extras)"};
-    struct {
-        const char *file;
-        std::string source;
-    } rows[] = {
-        {"sample.dex", "f"},
-        {"stored.jar", "f!classes.dex"},
-        {"deflated.jar", "f!classes.dex"},
-        {"multidex.jar", "f!classes2.dex"},
-    };
-    for (auto &row : rows) {
-        Looked l = look(fixture(row.file), "com.example.vorn.ISample");
-        ASSERT_TRUE(l.found) << row.file;
-        EXPECT_EQ(l.found->source, row.source);
-        ASSERT_EQ(l.found->methods.size(), 21u) << row.file;
-        std::vector<std::string> got;
-        for (const dex::Method &m : l.found->methods)
-            if (std::find(sample.begin(), sample.end(), line(m)) != sample.end())
-                got.push_back(line(m));
-        EXPECT_EQ(got, sample) << row.file;
-        EXPECT_EQ(l.why, std::vector<std::string>{}) << row.file;
+    for (auto [file, source] : {std::pair("sample.dex", "f"), std::pair("deflated.jar", "f!classes.dex"),
+                                std::pair("multidex.jar", "f!classes2.dex")}) {
+        Looked l = look(fixture(file), "com.example.vorn.ISample");
+        ASSERT_TRUE(l.found) << file;
+        EXPECT_EQ(l.found->source, source);
+        ASSERT_EQ(l.found->methods.size(), 21u) << file;
+        EXPECT_EQ(line(l.found->methods[13]), "14 double scale(double value, float factor)") << file;
+        EXPECT_EQ(l.why, std::vector<std::string>{}) << file;
     }
 }
 

@@ -1,4 +1,6 @@
 // The AIDL file parser: cleaning, marker extraction, header, declarations, arguments, capacity.
+// The corpus test holds the ordinary files (comments, annotations, nested and other types,
+// oneway, explicit numbers, generics) and the machine the types of arguments; here the edges.
 #include "tessel_test.h"
 
 namespace {
@@ -39,12 +41,9 @@ TEST(Cleaning, BlanksCommentsAndAnnotationsOnly)
         int removeNewLines;
         const char *out;
     } rows[] = {
-        {"a /* b */ c", 0, "a         c"},
-        {"a // b\nc", 0, "a     \nc"},
         {"/*/x", 0, "   x"},
         {"@A) x", 0, "    x"},
         {"// @Foo\nx", 0, "       \nx"},
-        {"@Foo(a = 1, b = 2) int x", 0, "                   int x"},
         // Any whitespace ends an annotation; literals are text, never structure.
         {"@VintfStability\ninterface I", 1, "                interface I"},
         {"@A\tvoid f();", 0, "  \tvoid f();"},
@@ -82,31 +81,22 @@ TEST(MarkerExtraction, FindsTheTextAfterAMarkerUpToItsDelimiter)
 TEST(Header, NamesTheTopLevelInterfaceOnly)
 {
     expectRows({
-        {"package a.b;\nimport x.Y;\nimport z.W;\n\ninterface IFoo {\n  void f();\n  int g();\n}\n",
-         "[a.b.IFoo ] void|f() int|g()"},
-        {"interface IFoo{}", "[IFoo]"},
+        {"interface IFoo{}", "[IFoo]"}, // the name takes what precedes the brace, space included
         {"", "null", "F.aidl: empty\n"},
         {"package a;\nmyinterface Foo {}\n", "null", "F.aidl: No interface in file - odd\n"},
         {"interface I { void f();", "null", "F.aidl - ***MALFORMED!***  void f();\n"},
-        {"parcelable P {\n  interface I { void f(); }\n}\n", "null"},
         {"union U { int a; interface I {} }", "null"},
-        {"enum E { A, B }\ninterface I {}", "null"},
     });
 }
 
 TEST(Declarations, NumberMethodsInOrderAndSkipTheRest)
 {
     expectRows({
-        {"interface I { oneway void ping(); }", "[I ] void|ping()"},
         {"interface I { void a();\nconst int V = 3;\nvoid b(); }", "[I ] void|a() void|b()"},
         {"interface I { const String S = \" import a;}b{\"; void f(); }", "[I ] void|f()"},
-        {"interface I { void a();\n parcelable P { int x; int y; }\n enum E { A, B }\n"
-         " interface ICb { parcelable R { int x; } void c(); }\n void b(); }",
-         "[I ] void|a() void|b()"},
         {"interface I { void foo (int a); }", "[I ] void|foo(int|a)"},
         {"interface I { Map<String,  String> get(); }", "[I ] Map<String, String>|get()"},
         {"interface I { foo; }", "[I ] |foo()"},
-        {"interface I { void f() = 5; }", "null", "F.aidl: explicitly numbered methods are not supported\n"},
         {"interface I { void f() = x; }", "null",
          "MALFORMATION: method number specified for void f() = x; , but unable to parse it\n"},
     });
@@ -115,9 +105,6 @@ TEST(Declarations, NumberMethodsInOrderAndSkipTheRest)
 TEST(Arguments, SplitAtTopLevelCommasIntoTypeAndName)
 {
     expectRows({
-        {"interface I { int add(int a, in String b); }", "[I ] int|add(int|a, in String|b)"},
-        {"interface I { void p(in Map<String, String> m, in Pair<A,B> q); }",
-         "[I ] void|p(in Map<String, String>|m, in Pair<A,B>|q)"},
         {"interface I { void f( ); }", "[I ] void|f()"},
         {"interface I { void f(@nullable IBinder b, inout @nullable String[] s); }",
          "[I ] void|f(IBinder|b, inout String[]|s)"},
