@@ -94,7 +94,6 @@ void FakeDriver::reset()
     script.clear();
     props.clear();
     opened.clear();
-    sent.clear();
     writes.clear();
     reads = 0;
 }
@@ -128,16 +127,6 @@ int FakeDriver::ioctl(int, unsigned long Request, void *Arg)
         const uint8_t *w = pointer(at<uint64_t>(bwr + 16)) + writeStart;
         writeSize -= writeStart;
         writes.emplace_back(w, w + writeSize);
-        uint32_t cmd = at<uint32_t>(w);
-        if ((cmd == 0x40406300 || cmd == 0x40486311) && writeSize >= 68) {
-            const uint8_t *t = w + 4;
-            Sent s{cmd, at<uint32_t>(t), at<uint32_t>(t + 16), at<uint32_t>(t + 20), {}, {}, size_t(writeSize)};
-            const uint8_t *data = pointer(at<uint64_t>(t + 48)), *offs = pointer(at<uint64_t>(t + 56));
-            s.parcel.assign(data, data + at<uint64_t>(t + 32));
-            for (uint64_t i = 0; i < at<uint64_t>(t + 40) / 8; ++i)
-                s.offsets.push_back(at<uint64_t>(offs + 8 * i));
-            sent.push_back(std::move(s));
-        }
         writeSize += writeStart;
         memcpy(bwr + 8, &writeSize, 8);
     }

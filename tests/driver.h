@@ -1,5 +1,5 @@
 // A scripted stand-in for the binder driver behind the tool's device seam: it records every
-// transaction it is given and answers each read from a script of return streams, placing
+// write it is given and answers each read from a script of return streams, placing
 // reply parcels in a receive area of its own. The unit tests and the fuzz targets share it.
 #pragma once
 
@@ -52,14 +52,6 @@ inline Answer codes(Bytes Stream) { return {std::move(Stream), {}, 0, 0, true}; 
 const Answer INTERRUPTED{{}, {}, 0, 0, true, true};
 const Answer DEAD = codes(Bytes().u32(vorn::BR_DEAD_REPLY)), FAILED = codes(Bytes().u32(vorn::BR_FAILED_REPLY));
 
-// One transaction as the tool handed it to the driver.
-struct Sent {
-    uint32_t command, target, code, flags;
-    std::vector<uint8_t> parcel;
-    std::vector<uint64_t> offsets;
-    size_t writeLen;
-};
-
 class FakeDriver : public vorn::Device {
 public:
     FakeDriver() : receive(vorn::RECV_AREA_SIZE) { vorn::setDevice(this); }
@@ -80,7 +72,6 @@ public:
     void reset();
 
     std::vector<std::string> opened;
-    std::vector<Sent> sent;
     std::vector<std::vector<uint8_t>> writes; // every non-empty write buffer
     int reads = 0;
 

@@ -31,7 +31,7 @@ TEST_P(Dispatch, MessagesAndStatuses)
         EXPECT_EQ(fake.opened, std::vector<std::string>{row.device});
     else
         EXPECT_TRUE(fake.opened.empty());
-    EXPECT_TRUE(fake.sent.empty());
+    EXPECT_TRUE(fake.writes.empty()); // nothing sent
 }
 
 const std::string LIST_ARGS = "list expects no arguments aside frorm the optional namespace\n";
@@ -73,7 +73,7 @@ TEST_F(DeviceSetUp, MissingNodeFailedVersionQueryAndFailedMappingEndTheRun)
     r = runVorn({"vorn", "list"});
     EXPECT_EQ(r.err, "mmap: Cannot allocate memory\n");
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(fake.sent.empty());
+    EXPECT_TRUE(fake.writes.empty()); // nothing sent
 }
 
 struct ReleaseRow {
