@@ -17,7 +17,7 @@ Bytes binderAt4() { return Bytes().u32(0).u32(BINDER_TYPE_BINDER).u32(0).u32(42)
 INSTANTIATE_TEST_SUITE_P(
     Commands, Run,
     ::testing::Values(
-        Row("lowest_status", "A11", {"vorn", "call", "svc", "6"}, {SVC, IT, status(INT32_MIN)}, "",
+        Row("lowest_status", "A11", {"vorn", "call", "svc", "1"}, {SVC, IT, status(INT32_MIN)}, "",
             "Transaction returned -2147483648 (Unknown error 2147483648)\n" + dumped(Bytes().u32(0x80000000)), 1),
         Row("too_short_for_its_value", "A11", {"vorn", "call", "svc", "1"}, {SVC, IT, reply(Bytes().u32(0))}, "",
             "The reply (4 bytes) is too short for a returned int\n" + dumped(Bytes().u32(0)), 0),
@@ -28,12 +28,12 @@ INSTANTIATE_TEST_SUITE_P(
             "returns: byte[] (not handled yet)\nObject 0 (desc 6) is a handle to t.IOther!\n"
             "Object 1 (desc 7) is a handle to (no interface)!\n",
             dumped(twoHandles()) + DIED, 0),
-        Row("object_past_the_data", "A11", {"vorn", "call", "svc", "8"}, {SVC, IT, reply(binderAt4(), {8})},
+        Row("object_past_the_data", "A11", {"vorn", "call", "svc", "2"}, {SVC, IT, reply(binderAt4(), {8})},
             "returns: IBinder (not handled yet)\n",
             dumped(binderAt4()) + "Got Binder  - 42\nMalformation: Flat binder object size would get to 32, which is "
                                   "greater than buffer size 16\n",
             250),
-        Row("offset_past_the_data", "A11", {"vorn", "call", "svc", "8"}, {SVC, IT, reply(Bytes().u32(0), {40})},
+        Row("offset_past_the_data", "A11", {"vorn", "call", "svc", "2"}, {SVC, IT, reply(Bytes().u32(0), {40})},
             "returns: IBinder (not handled yet)\n",
             dumped(Bytes().u32(0)) + "Malformation: Offset points to 40, which is greater than buffer size 4\n", 251),
         Row("reply_code", "A11", {"vorn", "call", "svc", "1"}, {SVC, IT, reply(Bytes().u32(0), {}, 5)}, "",
@@ -77,7 +77,7 @@ TEST(Arguments, EncodedByTheirDeclaredTypes)
     const std::string dir = testing::TempDir();
     Settings settings;
     settings.aidlDir = dir.c_str();
-    const Method method = describe(settings, "IT").value().methods.at(9);
+    const Method method = describe(settings, "IT").value().methods.at(3);
     // The last argument's type is one no word can be encoded as.
     const std::vector<std::string> words{"0", "0", "0", "0", "0", "0", "00", "", "x"};
     const std::string unknown = "Arg 8:I don't know how to serialize type 'IBinder' yet - assuming NULL\n";
