@@ -45,7 +45,7 @@ TEST(Corpus, EveryFileGetsTheCompilersMethodNumbers)
             want[file] = "null " + dir + "/" + file + ": explicitly numbered methods are not supported\n";
     ASSERT_EQ(explicitIds, 10);
     for (const auto &[name, text] : want) {
-        Owned<aidl> record;
+        OwnedAidl record;
         Result io = ended([&, path = dir + "/" + name] { record.reset(tessel(path.c_str())); });
         EXPECT_EQ(describe(record.get(), io.err), text) << name;
     }

@@ -63,7 +63,7 @@ TEST(Lookup, ReportsAMissingDirectoryWithATipForTheDefaultOnly)
 TEST(MethodNumbers, GiveFieldsForOneToNumMethodsOnly)
 {
     AidlDir dir;
-    Owned<aidl> owned(getAIDLForInterface("IFoo", {dir.path.c_str()}));
+    OwnedAidl owned(getAIDLForInterface("IFoo", {dir.path.c_str()}));
     aidl *record = owned.get();
     EXPECT_STREQ(getMethodArgsFromAIDL(record, 2)[1].type, "in String");
     for (auto [known, meth] : {std::pair(record, 0), std::pair(record, 5), std::pair<aidl *, int>(nullptr, 1)})

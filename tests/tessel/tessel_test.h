@@ -40,12 +40,11 @@ inline std::string shape(aidl *Aidl)
     return text;
 }
 
-// Frees what the module allocated: a record with freeAIDL, anything else with free.
+// A record the module allocated, freed with freeAIDL.
 struct Freer {
     void operator()(aidl *Aidl) const { freeAIDL(Aidl); }
-    void operator()(void *Block) const { free(Block); }
 };
-template <class T> using Owned = std::unique_ptr<T, Freer>;
+using OwnedAidl = std::unique_ptr<aidl, Freer>;
 
 // What Body prints, with the status it ends its command with as status (-1 when it returns).
 inline Result ended(const std::function<void()> &Body)

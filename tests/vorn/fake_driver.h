@@ -6,11 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
-#include <functional>
-#include <map>
-#include <set>
-
 // One run, as a user sees it.
 Result runVorn(std::vector<std::string> Words);
 std::string hex(std::span<const uint8_t> Bytes);
