@@ -61,18 +61,17 @@ TEST_F(DeviceSetUp, MissingNodeFailedVersionQueryAndFailedMappingEndTheRun)
 {
     env("A11", "1");
     fake.nodes = {"/dev/binder"};
-    Result r = runVorn({"vorn", "hw", "list"});
-    EXPECT_EQ(r.err, "/dev/hwbinder: No such file or directory\n");
-    EXPECT_EQ(r.status, 1);
-    fake.failVersion = true;
-    r = runVorn({"vorn", "list"});
-    EXPECT_EQ(r.err, "Unable to get /dev/binder protocol verison (ioctl(..., BINDER_VERSION, ...) failed)\n");
-    EXPECT_EQ(r.status, 1);
-    fake.failVersion = false;
-    fake.failMap = true;
-    r = runVorn({"vorn", "list"});
-    EXPECT_EQ(r.err, "mmap: Cannot allocate memory\n");
-    EXPECT_EQ(r.status, 1);
+    Result missing = runVorn({"vorn", "hw", "list"});
+    EXPECT_EQ(missing.err + std::to_string(missing.status), "/dev/hwbinder: No such file or directory\n1");
+    for (bool *failure : {&fake.failVersion, &fake.failMap}) {
+        *failure = true;
+        Result r = runVorn({"vorn", "list"});
+        EXPECT_EQ(r.err, failure == &fake.failMap ? "mmap: Cannot allocate memory\n"
+                                                  : "Unable to get /dev/binder protocol verison (ioctl(..., "
+                                                    "BINDER_VERSION, ...) failed)\n");
+        EXPECT_EQ(r.status, 1);
+        *failure = false;
+    }
     EXPECT_TRUE(fake.writes.empty()); // nothing sent
 }
 
