@@ -70,11 +70,8 @@ struct ArgumentRow {
 
 TEST(Arguments, EncodedByTheirDeclaredTypes)
 {
-    std::string file = testing::TempDir() + "IT.aidl";
-    FILE *text = fopen(file.c_str(), "w");
-    fputs(AIDL_IT, text);
-    fclose(text);
     const std::string dir = testing::TempDir();
+    std::ofstream(dir + "IT.aidl") << AIDL_IT;
     Settings settings;
     settings.aidlDir = dir.c_str();
     const Method method = describe(settings, "IT").value().methods.at(3);
