@@ -31,6 +31,8 @@ const std::vector<std::string> COMMANDS[] = {
     {"vorn", "h", "call", "a@1.0::IA", "2", "s", "x"},
     {"vorn", "h", "call", "a@1.0::IA", "_HSH"},
     {"vorn", "h", "owner", "a@1.0::IA/b"},
+    {"vorn", "h", "methods", "a@1.0::IA"},
+    {"vorn", "h", "call", "a@1.0::IA", "_PID"},
 };
 // The switches, from the second byte: the release in its low three bits (a variable, the SDK
 // 35 probe, or no hint at all, which means 10), debug in bit 3, colour in bit 4, a NUMMETH in
