@@ -19,6 +19,8 @@
 // which the driver refuses to deliver.
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <map>
 #include <string>
@@ -39,6 +41,7 @@ constexpr uint32_t kGetTransport = 3;
 constexpr uint32_t kList = 4;
 constexpr uint32_t kListByInterface = 5;
 constexpr uint32_t kDebugDump = 7;
+constexpr std::array kAnswered{kGet, kAdd, kGetTransport, kList, kListByInterface, kDebugDump};
 enum Transport : int32_t { kEmpty, kHwbinder, kPassthrough };
 const std::pair<std::string, std::string> kPassthroughName{"vendor.example.light@1.0::ILight", "default"};
 
@@ -97,7 +100,7 @@ public:
     {
         if (answerHidlBase({kDescriptor, std::string(kHidlBase)}, in, reply))
             return;
-        if (in.code() < kGet || in.code() > kDebugDump || in.code() == 6)
+        if (std::find(kAnswered.begin(), kAnswered.end(), in.code()) == kAnswered.end())
             return reply.setStatus(kUnknownTransaction);
         if (in.data.cstring() != kDescriptor)
             return reply.setStatus(kBadType);
@@ -148,7 +151,6 @@ public:
             return reply.hidlStringVector(instances);
         }
         case kDebugDump: reply.i32(kOk); return debugDump(reply);
-        default: return reply.setStatus(kUnknownTransaction);
         }
     }
 
